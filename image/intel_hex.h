@@ -1,0 +1,26 @@
+// Intel HEX text to flat target image.
+#pragma once
+#include <cstdint>
+
+// Size of the flat image and of the largest file the job reads: 1 MiB,
+// addresses 0x00000 to 0xFFFFF.
+constexpr uint32_t kImageSize = 0x100000;
+
+// One record after its count field: address high, address low, type, up to
+// 255 data bytes, checksum.
+constexpr uint32_t kHexRecordBufferSize = 259;
+
+// Decodes `length` bytes of Intel HEX `text` into `image` (kImageSize bytes,
+// filled with 0xFF first) and stores through `effectiveLength` one past the
+// highest address a data record reached.
+//
+// The layout is fixed: every field sits at a set distance from the record's
+// colon and every record is followed by exactly two line-end characters (CR LF
+// in practice) that are never looked at; the text must end with an
+// end-of-file record plus its two line-end characters. Extended segment (02)
+// and extended linear (04) address records both apply to later data records:
+// address = linear * 65536 + segment * 16 + offset.
+//
+// Returns non-zero on success. On failure the image and the effective length
+// hold whatever the decode had reached. No byte at or beyond `length` is read.
+int DecodeIntelHex(const uint8_t* text, uint32_t length, uint8_t* image, uint32_t* effectiveLength);
