@@ -1,0 +1,48 @@
+// A recording stand-in for the bridge library: every call is logged with its
+// arguments and the exact bytes it carried, and the results and replies are
+// scripted by the test.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <vector>
+
+enum class Kq560Op { Open, SetExclusive, GetVerIC, SetStream, SetDeviceNotify, GetDeviceName, Close, WriteData,
+                     WriteRead, StreamSpi };
+
+struct Kq560Call {
+  Kq560Op op;
+  uint32_t slot;
+  uint32_t arg;                // exclusive flag, stream mode, or SPI chip select
+  std::vector<uint8_t> bytes;  // bytes handed over by WriteData, WriteRead and StreamSPI4
+  uint32_t readStep;
+  uint32_t readTimes;
+  bool readIntoWriteBuffer;
+};
+
+struct FakeKq560 {
+  std::vector<Kq560Call> calls;
+
+  // Slot setup: open result (-1 for slots not listed), chip version, presence.
+  std::map<uint32_t, int32_t> openResults;
+  uint32_t version = 0x30;
+  std::map<uint32_t, bool> gone;
+
+  // Data calls (WriteData, WriteRead, StreamSPI4), numbered from 0: a scripted
+  // result (1 otherwise), and samples left out of each reply.
+  std::map<std::size_t, uint32_t> dataResults;
+  uint32_t shortBy = 0;
+  std::size_t dataCalls = 0;
+
+  // The target's data line: one bit per sample, 0 once the queue runs dry.
+  // A 1 reads as 0x80 and a 0 as 0x7F so only the data-in bit can carry it.
+  std::deque<bool> miso;
+
+  void QueueReplyBytes(const std::vector<uint8_t>& bytes);
+  std::vector<Kq560Call> CallsOf(Kq560Op op) const;
+};
+
+// The one fake behind the extern "C" entry points, reset for every test.
+FakeKq560& Fake();
+void ResetFake();
