@@ -1,0 +1,14 @@
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "app/console.h"
+
+void PrepareConsole() {}
+
+bool OutputIsTerminal() { return isatty(STDOUT_FILENO) != 0; }
+
+void WriteConsoleText(const char* utf8) {
+  std::fputs(utf8, stdout);
+  std::fflush(stdout);
+}

@@ -1,0 +1,28 @@
+// The download job: identify the target, load and decode the file, write and
+// verify it, and tell the outcome in the status line.
+#pragma once
+#include "app/app_state.h"
+#include "engine/engine_state.h"
+
+// What the job needs of the window beyond the progress bar and status line.
+class DownloadView : public JobView {
+ public:
+  // Running: EEPROM box, Configure, Browse and Reset disabled, Download
+  // captioned "停止". Idle: the reverse (EEPROM by the chip list), and the
+  // window flashes once when it is not in front.
+  virtual void SetJobControls(bool running) = 0;
+};
+
+// How a job ended, for callers that need more than the status line (the
+// command-line tool's exit code). The window ignores it.
+enum class JobOutcome { Success, IdentifyFailed, FileFailed, HexFailed, WriteFailed };
+
+// Runs one job on the calling thread. The caller has set the job handle to a
+// running marker, reloaded the chip and the EEPROM flag and cleared
+// StopRequest; the job ends, on every path, by resetting the bar, returning
+// the controls to idle and setting the job handle to kJobIdle, in that order.
+JobOutcome DownloadJob(AppState& app, DownloadView& view);
+
+// The process-wide buffers of the job.
+extern uint8_t FileBuffer[];
+extern uint8_t ImageBuffer[];
