@@ -225,4 +225,62 @@ TEST_F(DownloadJobTest, EepromJobWritesTheEeprom) {
   EXPECT_EQ(eeprom[255], uint8_t(255 * 13 + 4));
 }
 
+
+// Every bridge call of a whole job made to fail in turn, and short and
+// corrupted replies: the job never reports success for an image the chip does
+// not hold, and always ends idle with its marker cleared.
+TEST_F(DownloadJobTest, FaultSweepEndsEveryJobIdleAndNeverFakesSuccess) {
+  struct Case {
+    const char* chip;
+    ChipIndex index;
+    int fast;
+    bool eeprom;
+    uint32_t memory;
+  } cases[] = {{"MEGA8", 1, 0, false, KQ560SIM_FLASH},
+               {"MEGA8", 1, 1, false, KQ560SIM_FLASH},
+               {"AT89S52", 12, 0, false, KQ560SIM_FLASH},
+               {"MEGA8", 1, 0, true, KQ560SIM_EEPROM}};
+  const std::string image = Raw("sweep.bin", 70, 9);
+  for (const Case& c : cases) {
+    auto run = [&](const std::string& fault) {
+      KQ560SimReset();
+      OpenBridge(0, &app.bridge);
+      app.engine.fastSpi = c.fast;
+      KQ560SimStats stats;
+      KQ560SimGetStats(&stats);
+      const uint64_t first = stats.calls;
+      if (!fault.empty()) KQ560SimSetFaults(fault.c_str());
+      const JobOutcome outcome = Run(c.chip, c.index, image, c.eeprom);
+      KQ560SimGetStats(&stats);
+      return std::make_pair(outcome, stats.calls - first);
+    };
+    const auto clean = run("");
+    ASSERT_EQ(clean.first, JobOutcome::Success);
+    const uint64_t total = clean.second;
+    for (const char* kind : {"fail", "short", "flip"}) {
+      for (uint64_t n = 1; n <= total; ++n) {
+        // Calls are counted from the reset; the bridge was opened with 4 of them.
+        std::string fault = std::string(kind) + "=" + std::to_string(4 + n);
+        if (std::string(kind) == "flip") fault += ":" + std::to_string(n % 32) + ":7";
+        SCOPED_TRACE(std::string(c.chip) + (c.fast ? " fast " : " ") + (c.eeprom ? "EEPROM " : "") + fault);
+        const JobOutcome outcome = run(fault).first;
+        ExpectEnded();
+        std::vector<uint8_t> held(70);
+        KQ560SimReadMemory(0, c.memory, 0, held.data(), 70);
+        if (outcome == JobOutcome::Success) {
+          for (uint32_t i = 0; i < 70; ++i) ASSERT_EQ(held[i], uint8_t(i * 13 + 9)) << "byte " << i;
+        }
+        if (std::string(kind) == "fail") {
+          EXPECT_NE(outcome, JobOutcome::Success);
+          // The identification text, or the last stage text left standing.
+          const std::string& last = view.statuses.back();
+          EXPECT_TRUE(last == "数据传输失败" || last == "开始检验下载数据..." ||
+                      last.find("进行编程...") != std::string::npos)
+              << last;
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
