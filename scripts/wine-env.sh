@@ -19,14 +19,29 @@ mcufeed_wine_prefix() {
     if [ ! -f "$WINEPREFIX/.mcufeed-ready" ]; then
       # Helpers that wine leaves running must not hold our caller's pipes or the lock.
       "$WINE64" wineboot -i </dev/null >/dev/null 2>&1 9>&-
-      if [ "$driver" = null ]; then
-        "$WINE64" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 9>&-
-      fi
-      "$WINE64" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1 9>&-
+      # Let the first boot finish writing the registry before adding to it,
+      # else its late writes can drop our keys.
       wineserver -w </dev/null >/dev/null 2>&1 9>&-
+      local tries=0
+      until mcufeed_wine_settings "$driver"; do
+        tries=$((tries + 1))
+        [ $tries -ge 3 ] && { echo "wine prefix $WINEPREFIX: registry settings did not stick" >&2; return 1; }
+      done
       touch "$WINEPREFIX/.mcufeed-ready"
     fi
   ) 9>"$WINEPREFIX.lock"
+}
+
+# Adds the prefix's settings and checks that they reached the registry files.
+mcufeed_wine_settings() {
+  local driver=$1
+  if [ "$driver" = null ]; then
+    "$WINE64" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 9>&-
+  fi
+  "$WINE64" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1 9>&-
+  wineserver -w </dev/null >/dev/null 2>&1 9>&-
+  grep -q '"ShowCrashDialog"=dword:00000000' "$WINEPREFIX/user.reg" || return 1
+  [ "$driver" != null ] || grep -q '"Graphics"="null"' "$WINEPREFIX/user.reg"
 }
 
 # A server that lingers 30 s after its last client, started detached from our pipes.
