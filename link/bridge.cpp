@@ -37,16 +37,3 @@ void CloseBridge(BridgeState* state) {
   state->version = 0;
   state->hardwareSpi = false;
 }
-
-bool HandlePlugNotice(uint32_t event, BridgeState* state) {
-  if (event == kKq560EventArrival) {
-    if (!state->open) OpenFirstBridge(state);
-  } else if (state->open && KQ560GetDeviceName(state->device) == nullptr) {
-    OpenBridge(state->device, state);
-  }
-  return state->open;
-}
-
-bool HardwareSpiUsable(const BridgeState& state, uint32_t fastSpiSetting) {
-  return fastSpiSetting != 0 && state.open && state.hardwareSpi;
-}

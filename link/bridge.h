@@ -24,11 +24,3 @@ bool OpenFirstBridge(BridgeState* state);
 
 // Releases an open bridge and marks it closed; a closed one is left alone.
 void CloseBridge(BridgeState* state);
-
-// Plug notice: an arrival while no bridge is open scans for one again; any
-// other event while one is open retries its slot if its device is gone (which
-// marks it closed when that fails). Returns whether a bridge is open after.
-bool HandlePlugNotice(uint32_t event, BridgeState* state);
-
-// FastSpi takes effect only while the open bridge has the hardware SPI stream.
-bool HardwareSpiUsable(const BridgeState& state, uint32_t fastSpiSetting);

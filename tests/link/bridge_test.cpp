@@ -92,48 +92,4 @@ TEST_F(BridgeTest, CloseReleasesOnlyAnOpenBridge) {
   EXPECT_FALSE(state.open);
 }
 
-TEST_F(BridgeTest, ArrivalScansOnlyWhileClosed) {
-  Fake().openResults[1] = 1;
-  BridgeState state = ClosedBridge();
-  EXPECT_TRUE(HandlePlugNotice(kKq560EventArrival, &state));
-  EXPECT_EQ(state.device, 1u);
-  ResetFake();
-  EXPECT_TRUE(HandlePlugNotice(kKq560EventArrival, &state));
-  EXPECT_TRUE(Fake().calls.empty());
-}
-
-TEST_F(BridgeTest, RemovalRetriesTheSameSlotOnlyWhenItsDeviceIsGone) {
-  Fake().openResults[6] = 1;
-  BridgeState state = ClosedBridge();
-  ASSERT_TRUE(OpenBridge(6, &state));
-
-  ResetFake();
-  EXPECT_TRUE(HandlePlugNotice(0, &state));  // another bridge left; ours is still there
-  EXPECT_EQ(Ops(), (std::vector<Kq560Op>{Kq560Op::GetDeviceName}));
-
-  ResetFake();
-  Fake().gone[6] = true;
-  EXPECT_FALSE(HandlePlugNotice(0, &state));
-  EXPECT_EQ(Ops(), (std::vector<Kq560Op>{Kq560Op::GetDeviceName, Kq560Op::Open}));
-  EXPECT_EQ(Fake().calls[1].slot, 6u);
-  EXPECT_FALSE(state.open);
-
-  // A lost bridge is not closed, and removals while closed do nothing.
-  ResetFake();
-  CloseBridge(&state);
-  EXPECT_FALSE(HandlePlugNotice(0, &state));
-  EXPECT_TRUE(Fake().calls.empty());
-}
-
-TEST_F(BridgeTest, FastSpiNeedsAnOpenCapableBridge) {
-  BridgeState state = ClosedBridge();
-  state.hardwareSpi = true;
-  EXPECT_FALSE(HardwareSpiUsable(state, 1));  // closed
-  state.open = true;
-  EXPECT_TRUE(HardwareSpiUsable(state, 1));
-  EXPECT_FALSE(HardwareSpiUsable(state, 0));
-  state.hardwareSpi = false;
-  EXPECT_FALSE(HardwareSpiUsable(state, 1));
-}
-
 }  // namespace
