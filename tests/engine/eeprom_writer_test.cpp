@@ -117,32 +117,5 @@ TEST_F(EepromWriter, ADifferentByteStopsTheVerificationThere) {
   EXPECT_EQ(view.advances, (std::vector<int32_t>{341, 341, 341, 341}));
 }
 
-TEST_F(EepromWriter, FaultSweepNeverReportsAnUnverifiedImage) {
-  const auto image = NoiseImage(6, 4096, 8);
-  Connect("MEGA8", 1);
-  const uint64_t start = Calls();
-  ASSERT_EQ(IdentifyTarget(state), kResultOk);
-  ASSERT_EQ(WriteEeprom(state, view, image.data(), 6), kResultOk);
-  const uint64_t total = Calls() - start;
-  for (const char* kind : {"fail", "short", "flip"}) {
-    for (uint64_t n = 1; n <= total; ++n) {
-      KQ560SimReset();
-      Connect("MEGA8", 1);
-      std::string fault = std::string(kind) + "=" + std::to_string(Calls() + n);
-      if (std::string(kind) == "flip") fault += ":31:7";
-      ASSERT_TRUE(KQ560SimSetFaults(fault.c_str()));
-      const ResultCode id = IdentifyTarget(state);
-      const ResultCode result = id == kResultOk ? WriteEeprom(state, view, image.data(), 6) : id;
-      SCOPED_TRACE(fault);
-      if (result == kResultOk) {
-        EXPECT_EQ(Memory(KQ560SIM_EEPROM, 6), std::vector<uint8_t>(image.begin(), image.begin() + 6));
-      }
-      if (std::string(kind) == "fail") {
-        EXPECT_EQ(result, kResultTransferFailed);
-      }
-    }
-  }
-}
-
 }  // namespace
 }  // namespace enginetest

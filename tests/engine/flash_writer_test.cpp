@@ -267,46 +267,5 @@ TEST_F(FlashWriter, FastPagesAreOneTransferEachWay) {
   EXPECT_EQ(Calls(KQ560SIM_OP_WRITE_READ), 3u + 1 + 1) << "only identification and the erase are bit-banged";
 }
 
-// Every bridge call of a whole job, failed in turn, and short and corrupted
-// replies: success is reported only when the chip really holds the image.
-TEST_F(FlashWriter, FaultSweepNeverReportsAnUnverifiedImage) {
-  struct Case {
-    ChipIndex chip;
-    uint32_t length;
-    int fast;
-  } cases[] = {{1, 70, 0}, {1, 70, 1}, {12, 260, 0}};
-  for (const Case& c : cases) {
-    const auto image = NoiseImage(c.length, kBuffer, 13);
-    KQ560SimReset();
-    Connect(ChipName(c.chip), c.chip);
-    const uint64_t start = Calls();
-    ASSERT_EQ(IdentifyTarget(state), kResultOk);
-    state.fastSpi = c.fast;
-    ASSERT_EQ(WriteFlash(state, view, image.data(), c.length), kResultOk);
-    const uint64_t total = Calls() - start;
-    for (const char* kind : {"fail", "short", "flip"}) {
-      for (uint64_t n = 1; n <= total; ++n) {
-        KQ560SimReset();
-        view = RecordingView();
-        state.stopRequest = 0;
-        Connect(ChipName(c.chip), c.chip);
-        std::string fault = std::string(kind) + "=" + std::to_string(Calls() + n);
-        if (std::string(kind) == "flip") fault += ":3:7";
-        ASSERT_TRUE(KQ560SimSetFaults(fault.c_str()));
-        state.fastSpi = c.fast;
-        const ResultCode id = IdentifyTarget(state);
-        const ResultCode result = id == kResultOk ? WriteFlash(state, view, image.data(), c.length) : id;
-        SCOPED_TRACE(std::string(ChipName(c.chip)) + " " + fault);
-        if (result == kResultOk) {
-          EXPECT_EQ(Flash(c.chip), Expected(image, c.chip, c.length));
-        }
-        if (std::string(kind) == "fail") {
-          EXPECT_EQ(result, kResultTransferFailed);
-        }
-      }
-    }
-  }
-}
-
 }  // namespace
 }  // namespace enginetest
