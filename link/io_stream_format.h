@@ -36,14 +36,3 @@ constexpr uint8_t IoWait(uint8_t microseconds) {
 // A data bit's level on the data-out pin.
 constexpr uint8_t DataPin(bool one) { return one ? kPinDataOut : 0; }
 
-enum class IoCommand : uint8_t { Sample, End, Direction, Output, Wait, Unknown };
-
-constexpr IoCommand ClassifyIoCommand(uint8_t byte) {
-  switch (byte & kIoCommandMask) {
-    case kIoDirection: return IoCommand::Direction;
-    case kIoOutput: return IoCommand::Output;
-    case kIoWait: return IoCommand::Wait;
-    default:
-      return byte == kIoSample ? IoCommand::Sample : byte == kIoEnd ? IoCommand::End : IoCommand::Unknown;
-  }
-}

@@ -6,10 +6,7 @@ namespace {
 
 FakeKq560 gFake;
 
-Kq560Call Record(Kq560Op op, uint32_t slot, uint32_t arg = 0) {
-  Kq560Call call{op, slot, arg, {}, 0, 0, false};
-  return call;
-}
+Kq560Call Record(Kq560Op op, uint32_t slot, uint32_t arg = 0) { return Kq560Call{op, slot, arg, {}, 0, 0, false}; }
 
 uint32_t NextDataResult() {
   const size_t index = gFake.dataCalls++;
@@ -64,16 +61,6 @@ uint32_t KQ560_CALL KQ560GetVerIC(uint32_t slot) {
 uint32_t KQ560_CALL KQ560SetStream(uint32_t slot, uint32_t mode) {
   gFake.calls.push_back(Record(Kq560Op::SetStream, slot, mode));
   return 1;
-}
-
-uint32_t KQ560_CALL KQ560SetDeviceNotify(uint32_t, void*, KQ560NotifyRoutine) {
-  gFake.calls.push_back(Record(Kq560Op::SetDeviceNotify, 0));
-  return 1;
-}
-
-const char* KQ560_CALL KQ560GetDeviceName(uint32_t slot) {
-  gFake.calls.push_back(Record(Kq560Op::GetDeviceName, slot));
-  return gFake.gone[slot] ? nullptr : "KQ560";
 }
 
 uint32_t KQ560_CALL KQ560CloseDevice(uint32_t slot) {

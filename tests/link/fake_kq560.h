@@ -1,6 +1,6 @@
-// A recording stand-in for the bridge library: every call is logged with its
-// arguments and the exact bytes it carried, and the results and replies are
-// scripted by the test.
+// A recording stand-in for the bridge library calls the link code makes:
+// every call is logged with its arguments and the exact bytes it carried, and
+// the results and replies are scripted by the test.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -8,8 +8,7 @@
 #include <map>
 #include <vector>
 
-enum class Kq560Op { Open, SetExclusive, GetVerIC, SetStream, SetDeviceNotify, GetDeviceName, Close, WriteData,
-                     WriteRead, StreamSpi };
+enum class Kq560Op { Open, SetExclusive, GetVerIC, SetStream, Close, WriteData, WriteRead, StreamSpi };
 
 struct Kq560Call {
   Kq560Op op;
@@ -24,10 +23,9 @@ struct Kq560Call {
 struct FakeKq560 {
   std::vector<Kq560Call> calls;
 
-  // Slot setup: open result (-1 for slots not listed), chip version, presence.
+  // Slot setup: open result (-1 for slots not listed) and chip version.
   std::map<uint32_t, int32_t> openResults;
   uint32_t version = 0x30;
-  std::map<uint32_t, bool> gone;
 
   // Data calls (WriteData, WriteRead, StreamSPI4), numbered from 0: a scripted
   // result (1 otherwise), and samples left out of each reply.

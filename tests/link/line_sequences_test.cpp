@@ -14,43 +14,35 @@ using Bytes = std::vector<uint8_t>;
 struct Sequence {
   const char* name;
   uint32_t (*run)(uint32_t);
-  std::vector<Bytes> packets;
+  std::vector<Bytes> packets;  // one bridge write each, without filler
 };
 
-const std::vector<Sequence>& Sequences() {
-  static const std::vector<Sequence> kSequences = {
-      {"EnterAvrProgramming", EnterAvrProgramming, {{0xAB, 0x80, 0x6A, 0xE0, 0x20}}},
-      {"EnterAt89Programming", EnterAt89Programming, {{0xAB, 0x82, 0x6A, 0xE0, 0x20}}},
-      {"DriveLinesLow", DriveLinesLow, {{0xAB, 0x80, 0x6A, 0x20}}},
-      {"PulseAvrReset", PulseAvrReset, {{0xAB, 0x82, 0x20}, {0xAB, 0x80, 0x20}}},
-      {"ResetAvrTarget",
-       ResetAvrTarget,
-       {{0xAB, 0x80, 0x6A, 0xE0, 0x20},
-        {0xAB, 0x82, 0x20},
-        {0xAB, 0x80, 0x20},
-        {0xAB, 0x82, 0x20},
-        {0xAB, 0xFF, 0x40, 0x20}}},
-      {"ResetAt89Target",
-       ResetAt89Target,
-       {{0xAB, 0x82, 0x6A, 0xE0, 0x20},
-        {0xAB, 0x80, 0x20},
-        {0xAB, 0x82, 0x20},
-        {0xAB, 0x80, 0x20},
-        {0xAB, 0xFD, 0x42, 0x20}}},
-  };
-  return kSequences;
-}
+const std::vector<Sequence> kSequences = {
+    {"EnterAvrProgramming", EnterAvrProgramming, {{0xAB, 0x80, 0x6A, 0xE0, 0x20}}},
+    {"EnterAt89Programming", EnterAt89Programming, {{0xAB, 0x82, 0x6A, 0xE0, 0x20}}},
+    {"DriveLinesLow", DriveLinesLow, {{0xAB, 0x80, 0x6A, 0x20}}},
+    {"PulseAvrReset", PulseAvrReset, {{0xAB, 0x82, 0x20}, {0xAB, 0x80, 0x20}}},
+    {"ResetAvrTarget", ResetAvrTarget,
+     {{0xAB, 0x80, 0x6A, 0xE0, 0x20}, {0xAB, 0x82, 0x20}, {0xAB, 0x80, 0x20}, {0xAB, 0x82, 0x20},
+      {0xAB, 0xFF, 0x40, 0x20}}},
+    {"ResetAt89Target", ResetAt89Target,
+     {{0xAB, 0x82, 0x6A, 0xE0, 0x20}, {0xAB, 0x80, 0x20}, {0xAB, 0x82, 0x20}, {0xAB, 0x80, 0x20},
+      {0xAB, 0xFD, 0x42, 0x20}}},
+};
 
 class LineSequencesTest : public ::testing::Test {
  protected:
   void SetUp() override { ResetFake(); }
 };
 
-TEST_F(LineSequencesTest, EachSequenceSendsItsPacketsWithoutFiller) {
-  for (const Sequence& s : Sequences()) {
+// The result is the last call's, as it is: the Reset button counts only
+// exactly 1 as success.
+TEST_F(LineSequencesTest, EachSequenceSendsItsPacketsAndReturnsTheLastResult) {
+  for (const Sequence& s : kSequences) {
     SCOPED_TRACE(s.name);
     ResetFake();
-    EXPECT_EQ(s.run(9), 1u);
+    for (size_t i = 0; i < s.packets.size(); ++i) Fake().dataResults[i] = uint32_t(i + 2);
+    EXPECT_EQ(s.run(9), s.packets.size() + 1);
     ASSERT_EQ(Fake().calls.size(), s.packets.size());
     for (size_t i = 0; i < s.packets.size(); ++i) {
       const Kq560Call& call = Fake().calls[i];
@@ -61,20 +53,10 @@ TEST_F(LineSequencesTest, EachSequenceSendsItsPacketsWithoutFiller) {
   }
 }
 
-TEST_F(LineSequencesTest, ResultIsTheLastCallsResult) {
-  // The Reset button counts only exactly 1 as success, so the value matters.
-  Fake().dataResults[4] = 2;
-  EXPECT_EQ(ResetAvrTarget(0), 2u);
-  ResetFake();
-  Fake().dataResults[0] = 5;
-  Fake().dataResults[1] = 3;
-  EXPECT_EQ(PulseAvrReset(0), 3u);
-}
-
-// Covers, among others, ResetAvrTarget failing at its second call: the third
-// is never made and the lines stay as the entry packet left them.
+// Among them ResetAvrTarget failing at its second call: the third is never
+// made and the lines stay as the entry packet left them.
 TEST_F(LineSequencesTest, FirstFailedCallEndsTheSequence) {
-  for (const Sequence& s : Sequences()) {
+  for (const Sequence& s : kSequences) {
     for (size_t failing = 0; failing < s.packets.size(); ++failing) {
       SCOPED_TRACE(std::string(s.name) + " failing call " + std::to_string(failing));
       ResetFake();
