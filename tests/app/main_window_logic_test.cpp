@@ -2,97 +2,21 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
+#include <map>
 
 #include "resources/resource.h"
 
 namespace {
 
-// ---- command line ----
-
-TEST(CommandLineAction, OnlyCommandLineModeActs) {
+TEST(MainWindowRules, StartActionsAndPlugNotices) {
+  // Only command-line mode acts.
   EXPECT_EQ(CommandLineStartAction(0, kCommandOpWriteFlash), StartAction::None);
   EXPECT_EQ(CommandLineStartAction(1, kCommandOpWriteFlash), StartAction::Download);
   EXPECT_EQ(CommandLineStartAction(1, kCommandOpWriteEeprom), StartAction::EepromDownload);
   EXPECT_EQ(CommandLineStartAction(1, kCommandOpReset), StartAction::Reset);
   EXPECT_EQ(CommandLineStartAction(1, 0x4142), StartAction::None);
-}
-
-// ---- titles ----
-
-TEST(WindowTitle, FileNameIsWhatFollowsTheLastBackslash) {
-  EXPECT_STREQ(FileNameOfPath("D:\\work\\led.hex"), "led.hex");
-  EXPECT_STREQ(FileNameOfPath("LED.HEX"), "LED.HEX");
-  EXPECT_STREQ(FileNameOfPath("D:/work/led.hex"), "D:/work/led.hex");  // only backslashes separate
-  EXPECT_STREQ(FileNameOfPath("D:\\work\\"), "");
-  EXPECT_STREQ(FileNameOfPath("D:\\工程\\灯.hex"), "灯.hex");
-}
-
-TEST(WindowTitle, WithAndWithoutAFile) {
-  char title[64];
-  FormatFileTitle("D:\\work\\led.hex", title, sizeof title);
-  EXPECT_STREQ(title, "MCUFEED V1.3 - [led.hex]");
-  FormatPlainTitle(title, sizeof title);
-  EXPECT_STREQ(title, "MCUFEED V1.3 - www.example.invalid");
-}
-
-TEST(WindowTitle, LongNamesAreCutToTheBuffer) {
-  char title[20];
-  FormatFileTitle("C:\\a-very-long-file-name.hex", title, sizeof title);
-  EXPECT_EQ(std::strlen(title), sizeof title - 1);
-  EXPECT_EQ(std::strncmp(title, "MCUFEED V1.3 - [a-v", sizeof title - 1), 0);
-}
-
-// ---- EEPROM box ----
-
-TEST(EepromBox, UnsignedRuleDisablesAt89PartsAndNoSelection) {
-  for (int32_t chip = 0; chip <= 10; ++chip) EXPECT_TRUE(EepromBoxEnabledUnsigned(chip)) << chip;
-  for (int32_t chip : {11, 12, 13, -1}) EXPECT_FALSE(EepromBoxEnabledUnsigned(chip)) << chip;
-}
-
-TEST(EepromBox, SignedRuleOfTheChipListEnablesNoSelection) {
-  for (int32_t chip : {-1, 0, 10}) EXPECT_TRUE(EepromBoxEnabledSigned(chip)) << chip;
-  for (int32_t chip : {11, 12, 13}) EXPECT_FALSE(EepromBoxEnabledSigned(chip)) << chip;
-}
-
-// ---- control states ----
-
-bool StateOf(const ControlEnable* changes, int count, int id) {
-  for (int i = 0; i < count; ++i)
-    if (changes[i].controlId == id) return changes[i].enabled;
-  ADD_FAILURE() << "control " << id << " not set";
-  return false;
-}
-
-TEST(ControlStates, BridgeOutcomes) {
-  ControlEnable c[kMaxControlChanges];
-  int n = BridgeControlStates(false, true, c);
-  for (int id : {IDC_DOWNLOAD, IDC_CONFIGURE, IDC_RESET, IDC_BROWSE}) EXPECT_FALSE(StateOf(c, n, id)) << id;
-  n = BridgeControlStates(true, false, c);
-  EXPECT_FALSE(StateOf(c, n, IDC_DOWNLOAD));
-  for (int id : {IDC_CONFIGURE, IDC_RESET, IDC_BROWSE}) EXPECT_TRUE(StateOf(c, n, id)) << id;
-  n = BridgeControlStates(true, true, c);
-  EXPECT_TRUE(StateOf(c, n, IDC_DOWNLOAD));
-}
-
-TEST(ControlStates, JobRunningAndIdle) {
-  ControlEnable c[kMaxControlChanges];
-  int n = JobControlStates(true, 1, c);
-  for (int id : {IDC_EEPROM, IDC_CONFIGURE, IDC_BROWSE, IDC_RESET}) EXPECT_FALSE(StateOf(c, n, id)) << id;
-  n = JobControlStates(false, 1, c);
-  for (int id : {IDC_EEPROM, IDC_CONFIGURE, IDC_BROWSE, IDC_RESET}) EXPECT_TRUE(StateOf(c, n, id)) << id;
-  n = JobControlStates(false, -1, c);  // no selection counts as unsigned, so as an AT89S5x part
-  EXPECT_FALSE(StateOf(c, n, IDC_EEPROM));
-  EXPECT_TRUE(StateOf(c, n, IDC_CONFIGURE));
-  for (int i = 0; i < n; ++i) {
-    EXPECT_NE(c[i].controlId, IDC_DOWNLOAD);  // its enabled state is never the job's
-    EXPECT_NE(c[i].controlId, IDC_CHIP_LIST);
-  }
-}
-
-// ---- plug notices and the fast-SPI item ----
-
-TEST(PlugNotices, ArrivalScansOnlyWithoutABridgeAndOtherEventsProbeOnlyWithOne) {
+  // An arrival scans only without a bridge; other events probe only with one.
   EXPECT_EQ(PlugNoticeAction(3, false), PlugAction::ScanSlots);
   EXPECT_EQ(PlugNoticeAction(3, true), PlugAction::None);
   EXPECT_EQ(PlugNoticeAction(4, true), PlugAction::ProbeOpenSlot);
@@ -100,76 +24,84 @@ TEST(PlugNotices, ArrivalScansOnlyWithoutABridgeAndOtherEventsProbeOnlyWithOne) 
   EXPECT_EQ(PlugNoticeAction(4, false), PlugAction::None);
 }
 
-TEST(FastSpiItem, OnlyExactlyCheckedTurnsTheModeOff) {
-  constexpr uint32_t kChecked = 0x8, kGrayed = 0x1, kDisabled = 0x2;
+TEST(MainWindowRules, OnlyAnExactlyCheckedFastSpiItemTurnsTheModeOff) {
+  constexpr uint32_t kChecked = 0x8, kGrayedDisabled = 0x3;
   EXPECT_EQ(FastSpiAfterToggle(kChecked, kChecked), 0);
-  EXPECT_EQ(FastSpiAfterToggle(0, kChecked), 1);
-  EXPECT_EQ(FastSpiAfterToggle(kGrayed | kDisabled, kChecked), 1);
-  EXPECT_EQ(FastSpiAfterToggle(kChecked | kGrayed | kDisabled, kChecked), 1);
+  for (uint32_t state : {0u, kGrayedDisabled, kChecked | kGrayedDisabled})
+    EXPECT_EQ(FastSpiAfterToggle(state, kChecked), 1) << state;
 }
 
-// ---- placement ----
-
-const ScreenRect kDesktop = {0, 0, 1024, 768};
-
-TEST(Centring, CentresWithTruncatingDivision) {
-  const ScreenPoint p = CentreOver({100, 100, 575, 345}, kDesktop, 201, 101);
-  // 100 + 475/2 - 201/2 = 100 + 237 - 100; 100 + 245/2 - 101/2 = 100 + 122 - 50
-  EXPECT_EQ(p.x, 237);
-  EXPECT_EQ(p.y, 172);
+TEST(WindowTitle, NamesTheFileAfterTheLastBackslashCutToTheBuffer) {
+  for (auto [path, name] : {std::pair<const char*, const char*>{"D:\\work\\led.hex", "led.hex"}, {"LED.HEX", "LED.HEX"},
+                            {"D:/work/led.hex", "D:/work/led.hex"}, {"D:\\work\\", ""}, {"D:\\工程\\灯.hex", "灯.hex"}})
+    EXPECT_STREQ(FileNameOfPath(path), name) << path;
+  char title[64];
+  FormatFileTitle("D:\\work\\led.hex", title, sizeof title);
+  EXPECT_STREQ(title, "MCUFEED V1.3 - [led.hex]");
+  FormatPlainTitle(title, sizeof title);
+  EXPECT_STREQ(title, "MCUFEED V1.3 - www.example.invalid");
+  FormatFileTitle("C:\\a-very-long-file-name.hex", title, 20);
+  EXPECT_STREQ(title, "MCUFEED V1.3 - [a-v");
 }
 
-TEST(Centring, TruncatesTowardZeroForNegativeSpans) {
-  // A rectangle given right-to-left: -5 / 2 is -2, not -3.
-  const ScreenPoint p = CentreOver({405, 300, 400, 300}, kDesktop, 10, 0);
-  EXPECT_EQ(p.x, 405 - 2 - 5);
-  EXPECT_EQ(p.y, 300);
+using States = std::map<int, bool>;
+States ToStates(const ControlEnable* changes, int count) {
+  States states;
+  for (int i = 0; i < count; ++i) states[changes[i].controlId] = changes[i].enabled;
+  return states;
 }
 
-TEST(Centring, NegativePlacesBecomeZero) {
-  const ScreenPoint p = CentreOver({-400, -300, 0, 0}, kDesktop, 300, 200);
-  EXPECT_EQ(p.x, 0);
-  EXPECT_EQ(p.y, 0);
+TEST(ControlStates, BridgeOutcomesAndTheJobEachSetTheirOwnControls) {
+  // The EEPROM box's two rules differ only for no selection (-1).
+  for (int32_t chip : {0, 10}) EXPECT_TRUE(EepromBoxEnabledUnsigned(chip) && EepromBoxEnabledSigned(chip)) << chip;
+  for (int32_t chip : {11, 12, 13}) EXPECT_FALSE(EepromBoxEnabledUnsigned(chip) || EepromBoxEnabledSigned(chip)) << chip;
+  EXPECT_FALSE(EepromBoxEnabledUnsigned(-1));
+  EXPECT_TRUE(EepromBoxEnabledSigned(-1));
+  ControlEnable c[kMaxControlChanges];
+  const States noBridge = {{IDC_DOWNLOAD, false}, {IDC_CONFIGURE, false}, {IDC_RESET, false}, {IDC_BROWSE, false}};
+  EXPECT_EQ(ToStates(c, BridgeControlStates(false, true, c)), noBridge);
+  EXPECT_EQ(ToStates(c, BridgeControlStates(true, false, c)),
+            (States{{IDC_DOWNLOAD, false}, {IDC_CONFIGURE, true}, {IDC_RESET, true}, {IDC_BROWSE, true}}));
+  EXPECT_TRUE(ToStates(c, BridgeControlStates(true, true, c))[IDC_DOWNLOAD]);
+  // The job's half leaves Download (only its caption changes) and the chip list alone.
+  EXPECT_EQ(ToStates(c, JobControlStates(true, 1, c)),
+            (States{{IDC_EEPROM, false}, {IDC_CONFIGURE, false}, {IDC_BROWSE, false}, {IDC_RESET, false}}));
+  EXPECT_EQ(ToStates(c, JobControlStates(false, 1, c)),
+            (States{{IDC_EEPROM, true}, {IDC_CONFIGURE, true}, {IDC_BROWSE, true}, {IDC_RESET, true}}));
+  EXPECT_FALSE(ToStates(c, JobControlStates(false, -1, c))[IDC_EEPROM]);  // no selection counts as unsigned
 }
 
-TEST(Centring, RightAndBottomEdgesPushBack) {
-  const ScreenPoint p = CentreOver({900, 700, 1100, 800}, kDesktop, 300, 200);
-  EXPECT_EQ(p.x, 1024 - 300);
-  EXPECT_EQ(p.y, 768 - 200);
+TEST(Placement, CentresTruncatingTowardZeroThenKeepsOnTheDesktop) {
+  struct Case { ScreenRect main; int32_t width, height, x, y; };
+  const Case cases[] = {
+      {{100, 100, 575, 345}, 201, 101, 100 + 237 - 100, 100 + 122 - 50},
+      {{405, 300, 400, 300}, 10, 0, 405 - 2 - 5, 300},  // a span of -5 halves to -2
+      {{-400, -300, 0, 0}, 300, 200, 0, 0},
+      {{900, 700, 1100, 800}, 300, 200, 1024 - 300, 768 - 200},
+      {{0, 0, 100, 100}, 1100, 800, 1024 - 1100, 768 - 800},  // the edge is applied last, so it wins
+  };
+  for (const Case& c : cases) {
+    const ScreenPoint p = CentreOver(c.main, {0, 0, 1024, 768}, c.width, c.height);
+    EXPECT_EQ(p.x, c.x) << c.main.left;
+    EXPECT_EQ(p.y, c.y) << c.main.left;
+  }
 }
 
-TEST(Centring, AWindowLargerThanTheDesktopEndsAtItsRightEdge) {
-  // The zero clamp comes first, the edge second, so the edge wins.
-  const ScreenPoint p = CentreOver({0, 0, 100, 100}, kDesktop, 1100, 800);
-  EXPECT_EQ(p.x, 1024 - 1100);
-  EXPECT_EQ(p.y, 768 - 800);
-}
-
-TEST(StoredPosition, BoundsAreInclusive) {
+TEST(Placement, StoredPositionBoundsAreInclusive) {
   EXPECT_TRUE(PositionRestorable(0, 0, 1024, 740));
   EXPECT_TRUE(PositionRestorable(1024, 740, 1024, 740));
-  EXPECT_FALSE(PositionRestorable(-5, 10, 1024, 740));
-  EXPECT_FALSE(PositionRestorable(10, -1, 1024, 740));
-  EXPECT_FALSE(PositionRestorable(1025, 10, 1024, 740));
-  EXPECT_FALSE(PositionRestorable(10, 741, 1024, 740));
-}
-
-// ---- close request ----
-
-int StepAt(CloseStep step) {
-  for (int i = 0; i < kCloseStepCount; ++i)
-    if (kCloseSteps[i] == step) return i;
-  return -1;
+  for (auto [x, y] : {std::pair<int32_t, int32_t>{-5, 10}, {10, -1}, {1025, 10}, {10, 741}})
+    EXPECT_FALSE(PositionRestorable(x, y, 1024, 740)) << x << "," << y;
 }
 
 TEST(CloseRequest, TheJobIsStoppedBeforeTheBridgeCloses) {
-  EXPECT_EQ(StepAt(CloseStep::ConfirmIfJobRuns), 0);
-  EXPECT_LT(StepAt(CloseStep::RequestStop), StepAt(CloseStep::WaitForJob));
-  EXPECT_LT(StepAt(CloseStep::ShowWaitText), StepAt(CloseStep::WaitForJob));
-  EXPECT_LT(StepAt(CloseStep::WaitForJob), StepAt(CloseStep::CloseBridge));
-  EXPECT_LT(StepAt(CloseStep::CloseBridge), StepAt(CloseStep::StorePosition));
-  EXPECT_LT(StepAt(CloseStep::StorePosition), StepAt(CloseStep::StoreChipIndex));
-  EXPECT_EQ(StepAt(CloseStep::EndDialog), kCloseStepCount - 1);
+  auto at = [](CloseStep step) { return std::find(kCloseSteps, kCloseSteps + kCloseStepCount, step) - kCloseSteps; };
+  EXPECT_EQ(at(CloseStep::ConfirmIfJobRuns), 0);
+  EXPECT_LT(at(CloseStep::RequestStop), at(CloseStep::WaitForJob));
+  EXPECT_LT(at(CloseStep::ShowWaitText), at(CloseStep::WaitForJob));
+  EXPECT_LT(at(CloseStep::WaitForJob), at(CloseStep::CloseBridge));
+  EXPECT_LT(at(CloseStep::CloseBridge), at(CloseStep::StorePosition));
+  EXPECT_EQ(at(CloseStep::EndDialog), kCloseStepCount - 1);
 }
 
 }  // namespace

@@ -23,75 +23,48 @@
 
 namespace {
 
-enum class Shot { Main, Avr, At89 };
-
-Shot g_shot = Shot::Main;
+wchar_t** g_argv = nullptr;
 HWND g_main = nullptr;
-const wchar_t* g_readyPath = nullptr;
-const wchar_t* g_donePath = nullptr;
-bool g_configureSent = false;
-bool g_readyWritten = false;
-ULONGLONG g_readySince = 0;
+bool g_ready = false;
+ULONGLONG g_quietSince = 0;
 
-bool FileExists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
-
-HWND ConfigDialog() {
+// The window to show: the main window, or the configuration dialog it owns.
+HWND Subject() {
+  if (lstrcmpW(g_argv[1], L"main") == 0) return g_app.jobHandle.load() == kJobIdle ? g_main : nullptr;
   for (HWND w = GetWindow(GetDesktopWindow(), GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT))
     if (GetWindow(w, GW_OWNER) == g_main && IsWindowVisible(w)) return w;
   return nullptr;
 }
 
-void WriteReady(HWND window) {
-  RECT r;
-  GetWindowRect(window, &r);
-  FILE* f = _wfopen(g_readyPath, L"w");
-  if (!f) return;
-  std::fprintf(f, "%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
-  std::fclose(f);
-  g_readyWritten = true;
-}
-
-// Polls from whichever message loop runs: the helper's own or a modal dialog's.
+// Polls from whichever message loop runs: the helper's own or the modal dialog's.
 void CALLBACK Poll(HWND, UINT, UINT_PTR, DWORD) {
-  if (!g_readyWritten) {
-    if (g_shot == Shot::Main) {
-      if (g_app.jobHandle.load() == kJobIdle) {
-        // Painting needs a moment after the last text.
-        if (!g_readySince) g_readySince = GetTickCount64();
-        if (GetTickCount64() - g_readySince > 500) WriteReady(g_main);
-      }
-      return;
+  const HWND subject = Subject();
+  if (!g_ready && subject) {
+    if (!g_quietSince) g_quietSince = GetTickCount64();
+    if (GetTickCount64() - g_quietSince < 500) return;  // painting needs a moment after the last text
+    RECT r;
+    GetWindowRect(subject, &r);
+    if (FILE* f = _wfopen(g_argv[3], L"w")) {
+      std::fprintf(f, "%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+      std::fclose(f);
+      g_ready = true;
     }
-    if (!g_configureSent) {
-      g_configureSent = true;
-      SendDlgItemMessageW(g_main, IDC_CHIP_LIST, CB_SETCURSEL, g_shot == Shot::At89 ? 12 : 0, 0);
-      SendMessageW(g_main, WM_COMMAND, MAKEWPARAM(IDC_CONFIGURE, BN_CLICKED), 0);  // modal until DONE
-      return;
-    }
-    if (const HWND dialog = ConfigDialog()) {
-      if (!g_readySince) g_readySince = GetTickCount64();
-      if (GetTickCount64() - g_readySince > 500) WriteReady(dialog);
-    }
-    return;
+  } else if (g_ready && GetFileAttributesW(g_argv[4]) != INVALID_FILE_ATTRIBUTES) {
+    if (subject != g_main) PostMessageW(subject, WM_CLOSE, 0, 0);
+    PostQuitMessage(0);
   }
-  if (!FileExists(g_donePath)) return;
-  if (const HWND dialog = ConfigDialog()) PostMessageW(dialog, WM_CLOSE, 0, 0);
-  PostQuitMessage(0);
 }
 
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   int argc = 0;
-  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  g_argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   if (argc != 5) return 2;
-  g_shot = lstrcmpW(argv[1], L"avr") == 0 ? Shot::Avr : lstrcmpW(argv[1], L"at89") == 0 ? Shot::At89 : Shot::Main;
-  g_readyPath = argv[3];
-  g_donePath = argv[4];
-
+  const bool mainShot = lstrcmpW(g_argv[1], L"main") == 0;
   PrepareAppState(g_app, instance);
-  if (g_shot == Shot::Main) {  // as after choosing the file with Browse
-    if (!Narrow(argv[2], g_app.filePath, sizeof g_app.filePath)) return 2;
+  if (mainShot) {  // as after choosing the file with Browse
+    if (!Narrow(g_argv[2], g_app.filePath, sizeof g_app.filePath)) return 2;
     g_app.fileChosen = 1;
   }
   InitCommonControls();
@@ -99,8 +72,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   g_main = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainWindowProc, 0);
   if (!g_main) return 3;
   ShowWindow(g_main, SW_SHOW);
-  if (g_shot == Shot::Main) SendMessageW(g_main, WM_COMMAND, MAKEWPARAM(IDC_DOWNLOAD, BN_CLICKED), 0);
   SetTimer(nullptr, 0, 100, Poll);
+  if (!mainShot) SendDlgItemMessageW(g_main, IDC_CHIP_LIST, CB_SETCURSEL, lstrcmpW(g_argv[1], L"at89") ? 0 : 12, 0);
+  // Configure's dialog is modal: it runs until DONE, served by the timer.
+  PostMessageW(g_main, WM_COMMAND, MAKEWPARAM(mainShot ? IDC_DOWNLOAD : IDC_CONFIGURE, BN_CLICKED), 0);
 
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {

@@ -1,113 +1,58 @@
 #include "tests/win/win_harness.h"
 
-#include <commctrl.h>
-
-#include <condition_variable>
-#include <cstdio>
-#include <mutex>
-#include <set>
+#include <algorithm>
+#include <atomic>
 
 #include "app/command_line.h"
 #include "engine/engine_state.h"
 
 namespace wintest {
 
+Hooks g_hooks;
+
 namespace {
 
-std::wstring ScratchFolder();
-std::vector<std::wstring> g_scratchFiles;
-
-// ---- registry sandbox ----
-
-// HKEY_CURRENT_USER of this process is redirected to a key of its own, so the
-// program's settings never meet those of another test program or a user. The
-// scratch files go at the end too.
-class RegistrySandbox : public ::testing::Environment {
- public:
-  void SetUp() override {
-    std::swprintf(path_, sizeof path_ / sizeof *path_, L"Software\\mcufeed-tests\\%lu", GetCurrentProcessId());
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path_, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr),
-              ERROR_SUCCESS);
-    ASSERT_EQ(RegOverridePredefKey(HKEY_CURRENT_USER, key_), ERROR_SUCCESS);
-  }
-  void TearDown() override {
-    RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-    RegCloseKey(key_);
-    RegDeleteTreeW(HKEY_CURRENT_USER, path_);
-    for (const std::wstring& file : g_scratchFiles) DeleteFileW(file.c_str());
-    RemoveDirectoryW(ScratchFolder().c_str());
-  }
-
- private:
-  wchar_t path_[64] = {};
-  HKEY key_ = nullptr;
-};
-
-::testing::Environment* const g_sandbox = ::testing::AddGlobalTestEnvironment(new RegistrySandbox);
-
 const wchar_t kSettingsKey[] = L"Software\\Corvane\\mcufeed";
+// Per process, so that test programs running side by side never meet.
+std::wstring ScratchName() { return L"mcufeed-tests-" + std::to_wstring(GetCurrentProcessId()); }
+HKEY g_sandbox = nullptr;
+std::wstring g_scratchFolder;
+std::vector<std::wstring> g_scratchFiles;
 
 // ---- job gate and virtual clock ----
 
 DWORD g_testThread = 0;
-std::mutex g_gateMutex;
-std::condition_variable g_gateChanged;
-bool g_gateArmed = false;
-bool g_gateParked = false;
-int g_gateSkip = 0;
+std::atomic<int> g_gateSkip{-1};  // waits to let pass before parking; -1: the gate is open
+std::atomic<bool> g_gateParked{false};
+const HANDLE g_gateReleased = CreateEventW(nullptr, TRUE, TRUE, nullptr);
 
 void VirtualWait(uint32_t milliseconds) {
-  if (GetCurrentThreadId() != g_testThread) {
-    std::unique_lock<std::mutex> lock(g_gateMutex);
-    if (g_gateArmed && g_gateSkip > 0) {
-      --g_gateSkip;
-    } else if (g_gateArmed) {
-      g_gateParked = true;
-      g_gateChanged.notify_all();
-      g_gateChanged.wait(lock, [] { return !g_gateArmed; });
-      g_gateParked = false;
-    }
+  if (GetCurrentThreadId() != g_testThread && g_gateSkip.load() >= 0 && g_gateSkip-- == 0) {
+    g_gateParked = true;
+    WaitForSingleObject(g_gateReleased, INFINITE);
+    g_gateParked = false;
   }
   KQ560SimAdvanceMs(milliseconds);
 }
 
 // ---- hooks ----
 
-std::vector<BoxRecord> g_boxes;
-int g_questionAnswer = IDYES;
-std::function<void(const BoxRecord&)> g_onBox;
-DialogScript g_dialogScript;
-std::vector<std::string> g_dialogTitles;
-std::set<HWND> g_scriptedDialogs;
-HWND g_pendingDialog = nullptr;
-std::function<bool(HWND)> g_mainScript;
-HWND g_scriptedMain = nullptr;
 HHOOK g_hook = nullptr;
-
-std::vector<std::string> g_statusLog;
 WNDPROC g_statusProc = nullptr;
 
 LRESULT CALLBACK StatusLogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_SETTEXT && lParam) g_statusLog.push_back(Utf8(reinterpret_cast<const wchar_t*>(lParam)));
+  if (message == WM_SETTEXT && lParam) g_hooks.statusLog.push_back(Utf8(reinterpret_cast<const wchar_t*>(lParam)));
   return CallWindowProcW(g_statusProc, window, message, wParam, lParam);
 }
 
-bool IsClass(HWND window, const wchar_t* name) {
-  wchar_t cls[64] = {};
-  GetClassNameW(window, cls, 64);
-  return lstrcmpiW(cls, name) == 0;
-}
-
 BoxIcon IconOf(HWND box) {
-  HWND iconControl = GetDlgItem(box, 0x0440);  // wine's template
-  if (!iconControl) iconControl = GetDlgItem(box, 0x0014);  // Windows'
-  if (!iconControl) return BoxIcon::None;
-  const HICON icon = reinterpret_cast<HICON>(SendMessageW(iconControl, STM_GETICON, 0, 0));
+  HWND control = GetDlgItem(box, 0x0440);      // wine's template
+  if (!control) control = GetDlgItem(box, 0x0014);  // Windows'
+  const HICON icon = control ? reinterpret_cast<HICON>(SendMessageW(control, STM_GETICON, 0, 0)) : nullptr;
   if (!icon) return BoxIcon::None;
   if (icon == LoadIconW(nullptr, IDI_INFORMATION)) return BoxIcon::Information;
   if (icon == LoadIconW(nullptr, IDI_EXCLAMATION)) return BoxIcon::Exclamation;
-  if (icon == LoadIconW(nullptr, IDI_QUESTION)) return BoxIcon::Question;
-  return BoxIcon::Other;
+  return icon == LoadIconW(nullptr, IDI_QUESTION) ? BoxIcon::Question : BoxIcon::None;
 }
 
 bool ButtonShown(HWND box, int id) {
@@ -117,45 +62,31 @@ bool ButtonShown(HWND box, int id) {
 
 void CALLBACK RunDialogScript(HWND, UINT, UINT_PTR timer, DWORD) {
   KillTimer(nullptr, timer);
-  const HWND dialog = g_pendingDialog;
-  g_pendingDialog = nullptr;
+  const HWND dialog = g_hooks.pendingDialog;
+  g_hooks.pendingDialog = nullptr;
   if (!dialog || !IsWindow(dialog)) return;
-  g_dialogTitles.push_back(WindowText(dialog));
-  if (g_dialogScript) g_dialogScript(dialog);
+  g_hooks.dialogTitles.push_back(WindowText(dialog));
+  if (g_hooks.dialogScript) g_hooks.dialogScript(dialog);
   if (IsWindow(dialog)) PostMessageW(dialog, WM_CLOSE, 0, 0);
 }
 
-void CALLBACK RunMainScript(HWND, UINT, UINT_PTR timer, DWORD) {
-  if (!g_mainScript || !IsWindow(g_scriptedMain) || g_mainScript(g_scriptedMain)) KillTimer(nullptr, timer);
-}
-
 void OnActivate(HWND window) {
-  if (!IsClass(window, L"#32770")) return;
+  wchar_t cls[16] = {};
+  GetClassNameW(window, cls, 16);
+  if (lstrcmpW(cls, L"#32770") != 0) return;
   if (GetDlgItem(window, 0xFFFF)) {  // a message box: its text has this id
-    BoxRecord box;
-    box.text = ItemText(window, 0xFFFF);
-    box.caption = WindowText(window);
-    box.owner = GetWindow(window, GW_OWNER);
-    box.ownerVisible = box.owner && IsWindowVisible(box.owner);
-    box.icon = IconOf(window);
-    box.yesNo = ButtonShown(window, IDYES) && ButtonShown(window, IDNO);
+    const HWND owner = GetWindow(window, GW_OWNER);
+    const bool yesNo = ButtonShown(window, IDYES) && ButtonShown(window, IDNO);
+    BoxRecord box = {ItemText(window, 0xFFFF), WindowText(window), owner, owner && IsWindowVisible(owner),
+                     IconOf(window), yesNo, {}};
     GetWindowRect(window, &box.rect);
-    g_boxes.push_back(box);
-    if (g_onBox) g_onBox(box);
-    const int answer = box.yesNo ? g_questionAnswer : IDOK;
+    g_hooks.boxes.push_back(box);
+    if (g_hooks.onBox) g_hooks.onBox(box);
+    const int answer = yesNo ? g_hooks.questionAnswer : IDOK;
     PostMessageW(window, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(window, answer)));
-    return;
-  }
-  if (window == g_app.mainWindow) {
-    if (g_mainScript && g_scriptedMain != window) {
-      g_scriptedMain = window;
-      SetTimer(nullptr, 0, 10, RunMainScript);
-    }
-    return;
-  }
-  if (g_app.mainWindow && !g_scriptedDialogs.count(window)) {
-    g_scriptedDialogs.insert(window);
-    g_pendingDialog = window;
+  } else if (g_app.mainWindow && (window != g_app.mainWindow || g_hooks.scriptMainWindow) &&
+             g_hooks.scriptedDialogs.insert(window).second) {
+    g_hooks.pendingDialog = window;
     SetTimer(nullptr, 0, 1, RunDialogScript);
   }
 }
@@ -165,29 +96,13 @@ LRESULT CALLBACK TestCbtHook(int code, WPARAM wParam, LPARAM lParam) {
   return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-std::wstring ScratchFolder() {
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  wchar_t folder[MAX_PATH];
-  std::swprintf(folder, MAX_PATH, L"%lsmcufeed-tests-%lu", temp, GetCurrentProcessId());
-  CreateDirectoryW(folder, nullptr);
-  return folder;
-}
-
 }  // namespace
 
-// ---- text ----
+// ---- text and controls ----
 
 std::string Utf8(const wchar_t* wide) {
   char buffer[4096];
-  if (!WideCharToMultiByte(CP_UTF8, 0, wide, -1, buffer, sizeof buffer, nullptr, nullptr)) return {};
-  return buffer;
-}
-
-std::wstring Wide(const std::string& utf8) {
-  wchar_t buffer[4096];
-  if (!MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, buffer, 4096)) return {};
-  return buffer;
+  return WideCharToMultiByte(CP_UTF8, 0, wide, -1, buffer, sizeof buffer, nullptr, nullptr) ? buffer : "";
 }
 
 std::string WindowText(HWND window) {
@@ -204,12 +119,14 @@ void PressIn(HWND dialog, int id) {
   SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
 
-POINT CentredOver(const RECT& main, const RECT& window) {
-  const LONG w = window.right - window.left, h = window.bottom - window.top;
-  return {main.left + (main.right - main.left) / 2 - w / 2, main.top + (main.bottom - main.top) / 2 - h / 2};
+void ExpectCentredOverMain(const RECT& window) {
+  RECT main;
+  GetWindowRect(static_cast<HWND>(g_app.mainWindow), &main);
+  EXPECT_EQ(window.left, main.left + (main.right - main.left) / 2 - (window.right - window.left) / 2);
+  EXPECT_EQ(window.top, main.top + (main.bottom - main.top) / 2 - (window.bottom - window.top) / 2);
 }
 
-// ---- pumping ----
+// ---- pumping and the gate ----
 
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
   const ULONGLONG deadline = GetTickCount64() + timeoutMs;
@@ -232,47 +149,34 @@ void PumpFor(DWORD milliseconds) {
   PumpUntil([until] { return GetTickCount64() >= until; }, milliseconds + 1000);
 }
 
-// ---- gate ----
-
 void ArmJobGate(int skipWaits) {
-  std::lock_guard<std::mutex> lock(g_gateMutex);
-  g_gateArmed = true;
+  ResetEvent(g_gateReleased);
   g_gateSkip = skipWaits;
 }
 
-bool JobParked() {
-  std::lock_guard<std::mutex> lock(g_gateMutex);
-  return g_gateParked;
-}
+bool JobParked() { return g_gateParked; }
 
 void ReleaseJobGate() {
-  std::lock_guard<std::mutex> lock(g_gateMutex);
-  g_gateArmed = false;
-  g_gateChanged.notify_all();
+  g_gateSkip = -1;
+  SetEvent(g_gateReleased);
 }
 
-// ---- settings ----
+// ---- settings, files and the simulator ----
 
 void ClearSettings() { RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey); }
 
 void StoreSetting(const wchar_t* name, DWORD value) {
-  HKEY key;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-  RegCloseKey(key);
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kSettingsKey, name, REG_DWORD, &value, sizeof value), ERROR_SUCCESS);
 }
 
-bool StoredSetting(const wchar_t* name, DWORD* value) {
-  DWORD size = sizeof *value;
-  return RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, name, RRF_RT_REG_DWORD, nullptr, value, &size) ==
-         ERROR_SUCCESS;
+int64_t Stored(const wchar_t* name) {
+  DWORD value = 0, size = sizeof value;
+  const LONG status = RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, name, RRF_RT_REG_DWORD, nullptr, &value, &size);
+  return status == ERROR_SUCCESS ? int64_t(value) : -1;
 }
-
-// ---- files ----
 
 std::string WriteScratchFile(const std::string& name, const std::vector<uint8_t>& bytes) {
-  const std::wstring path = ScratchFolder() + L"\\" + Wide(name);
+  const std::wstring path = g_scratchFolder + L"\\" + Widen(name.c_str()).text;
   g_scratchFiles.push_back(path);
   const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   EXPECT_NE(file, INVALID_HANDLE_VALUE);
@@ -282,42 +186,11 @@ std::string WriteScratchFile(const std::string& name, const std::vector<uint8_t>
   return Utf8(path.c_str());
 }
 
-std::string WriteScratchText(const std::string& name, const std::string& text) {
-  return WriteScratchFile(name, std::vector<uint8_t>(text.begin(), text.end()));
-}
-
-std::string HexRecords(uint32_t address, const std::vector<uint8_t>& bytes) {
-  std::string out;
-  for (size_t at = 0; at < bytes.size(); at += 16) {
-    const size_t n = bytes.size() - at < 16 ? bytes.size() - at : 16;
-    const uint32_t a = address + uint32_t(at);
-    uint8_t sum = uint8_t(n + (a >> 8) + a);
-    char line[64];
-    std::snprintf(line, sizeof line, ":%02X%04X00", unsigned(n), unsigned(a & 0xFFFF));
-    out += line;
-    for (size_t k = 0; k < n; ++k) {
-      std::snprintf(line, sizeof line, "%02X", bytes[at + k]);
-      out += line;
-      sum = uint8_t(sum + bytes[at + k]);
-    }
-    std::snprintf(line, sizeof line, "%02X\r\n", unsigned(uint8_t(-sum)));
-    out += line;
-  }
-  return out;
-}
-
 std::vector<uint8_t> Pattern(size_t length, uint8_t seed) {
   std::vector<uint8_t> bytes(length);
-  uint32_t x = seed * 2654435761u + 1;
-  for (uint8_t& b : bytes) {
-    x = x * 1103515245u + 12345u;
-    b = uint8_t(x >> 16);
-    if (b == 0xFF) b = 0x5A;  // never the erased value, so a missed byte shows
-  }
+  for (size_t i = 0; i < length; ++i) bytes[i] = uint8_t((i * 97 + seed * 13) % 251);
   return bytes;
 }
-
-// ---- simulator ----
 
 uint64_t BridgeCalls() {
   KQ560SimStats stats;
@@ -325,73 +198,72 @@ uint64_t BridgeCalls() {
   return stats.calls;
 }
 
+void FailCallFromNow(uint64_t n) { KQ560SimSetFaults(("fail=" + std::to_string(BridgeCalls() + n)).c_str()); }
+
 std::vector<uint8_t> TargetMemory(uint32_t memory, uint32_t length, uint32_t slot) {
   std::vector<uint8_t> bytes(length);
   EXPECT_EQ(KQ560SimReadMemory(slot, memory, 0, bytes.data(), length), length);
   return bytes;
 }
 
-// ---- boxes and dialogs ----
-
-const std::vector<BoxRecord>& Boxes() { return g_boxes; }
-void ClearBoxes() { g_boxes.clear(); }
-void SetQuestionAnswer(int answer) { g_questionAnswer = answer; }
-void OnBox(std::function<void(const BoxRecord&)> callback) { g_onBox = std::move(callback); }
-void SetDialogScript(DialogScript script) { g_dialogScript = std::move(script); }
-const std::vector<std::string>& DialogTitles() { return g_dialogTitles; }
-void SetMainScript(std::function<bool(HWND)> script) { g_mainScript = std::move(script); }
-
 // ---- fixture ----
 
 void WindowTest::SetUp() {
+  // HKEY_CURRENT_USER redirected to a scratch key: the settings never meet a user's.
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (L"Software\\" + ScratchName()).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &g_sandbox, nullptr),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegOverridePredefKey(HKEY_CURRENT_USER, g_sandbox), ERROR_SUCCESS);
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  g_scratchFolder = temp + ScratchName();
+  CreateDirectoryW(g_scratchFolder.c_str(), nullptr);
   g_testThread = GetCurrentThreadId();
   InitCommonControls();
   KQ560SimReset();
   SetWaitRoutine(&VirtualWait);
-  ClearSettings();
   PrepareAppState(g_app, GetModuleHandleW(nullptr));
   SetCloseWaitLimit(kCloseWaitLimitMs);
-  g_boxes.clear();
-  g_questionAnswer = IDYES;
-  g_onBox = nullptr;
-  g_dialogScript = nullptr;
-  g_dialogTitles.clear();
-  g_scriptedDialogs.clear();
-  g_mainScript = nullptr;
-  g_scriptedMain = nullptr;
-  g_statusLog.clear();
+  g_hooks = Hooks();
   g_hook = SetWindowsHookExW(WH_CBT, TestCbtHook, nullptr, GetCurrentThreadId());
   ASSERT_NE(g_hook, nullptr);
 }
 
 void WindowTest::TearDown() {
   ReleaseJobGate();
-  if (main_) {
-    EXPECT_TRUE(WaitForJobEnd()) << "a job outlived its test";
-    DestroyWindow(main_);
-    main_ = nullptr;
-  }
-  WaitForJobEnd();
+  EXPECT_TRUE(!main_ || WaitForJobEnd()) << "a job outlived its test";
+  DiscardMainWindow();
   KQ560SimWaitNotices(2000);
   PumpFor(10);
-  KQ560SimReset();
   SetWaitRoutine(nullptr);
   UnhookWindowsHookEx(g_hook);
-  g_hook = nullptr;
-  g_app.mainWindow = nullptr;
+  RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+  RegCloseKey(g_sandbox);
+  RegDeleteTreeW(HKEY_CURRENT_USER, (L"Software\\" + ScratchName()).c_str());
+  for (const std::wstring& file : g_scratchFiles) DeleteFileW(file.c_str());
+  g_scratchFiles.clear();
+  RemoveDirectoryW(g_scratchFolder.c_str());
 }
 
-HWND WindowTest::OpenMainWindow() {
-  g_statusLog.clear();
+HWND WindowTest::OpenMainWindow(bool show) {
+  g_hooks.statusLog.clear();
   main_ = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainWindowProc, 0);
   EXPECT_NE(main_, nullptr);
-  if (!main_) return nullptr;
-  // Log the status line from here on; initialisation's texts are in the control already.
+  if (!main_ || !show) return main_;
+  // Logged from here on; initialisation's texts are in the control already.
   g_statusProc = reinterpret_cast<WNDPROC>(
       SetWindowLongPtrW(Item(IDC_STATUS), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(StatusLogProc)));
   ShowWindow(main_, SW_SHOW);
   PumpFor(20);
   return main_;
+}
+
+void WindowTest::DiscardMainWindow() {
+  WaitForJobEnd();
+  if (main_) DestroyWindow(main_);
+  main_ = nullptr;
+  KQ560SimReset();
+  PrepareAppState(g_app, GetModuleHandleW(nullptr));
 }
 
 void WindowTest::UseCommandLine(const std::string& line) {
@@ -400,23 +272,18 @@ void WindowTest::UseCommandLine(const std::string& line) {
   AdoptCommandLine(g_app, command);
 }
 
-void WindowTest::Press(int id) { PressIn(main_, id); }
+void WindowTest::ExpectEnabled(std::initializer_list<int> enabled, std::initializer_list<int> disabled) const {
+  for (int id : enabled) EXPECT_TRUE(Enabled(id)) << id;
+  for (int id : disabled) EXPECT_FALSE(Enabled(id)) << id;
+}
 
 void WindowTest::SelectChip(int32_t index) {
   SendMessageW(Item(IDC_CHIP_LIST), CB_SETCURSEL, WPARAM(intptr_t(index)), 0);
   SendMessageW(main_, WM_COMMAND, MAKEWPARAM(IDC_CHIP_LIST, CBN_SELCHANGE), reinterpret_cast<LPARAM>(Item(IDC_CHIP_LIST)));
 }
 
-void WindowTest::SystemCommand(UINT id) { SendMessageW(main_, WM_SYSCOMMAND, id, 0); }
-
-void WindowTest::Unplug(uint32_t slot) {
-  ASSERT_TRUE(KQ560SimUnplug(slot));
-  ASSERT_TRUE(KQ560SimWaitNotices(5000));
-  PumpFor(30);
-}
-
-void WindowTest::Plug(uint32_t slot, uint32_t version) {
-  ASSERT_TRUE(KQ560SimPlug(slot, version));
+void WindowTest::Replug(uint32_t slot, bool plugged, uint32_t version) {
+  ASSERT_TRUE(plugged ? KQ560SimPlug(slot, version) : KQ560SimUnplug(slot));
   ASSERT_TRUE(KQ560SimWaitNotices(5000));
   PumpFor(30);
 }
@@ -425,6 +292,8 @@ bool WindowTest::WaitForJobEnd(DWORD timeoutMs) {
   return PumpUntil([] { return g_app.jobHandle.load() == kJobIdle; }, timeoutMs);
 }
 
-const std::vector<std::string>& WindowTest::StatusLog() const { return g_statusLog; }
+bool WindowTest::Logged(const std::string& text) const {
+  return std::find(g_hooks.statusLog.begin(), g_hooks.statusLog.end(), text) != g_hooks.statusLog.end();
+}
 
 }  // namespace wintest

@@ -1,149 +1,137 @@
 // Driving the real windows of mcufeed in-process under wine: the main dialog
 // created modeless on the test thread, message boxes answered by a CBT hook,
-// configuration and file dialogs handed to a script once they show, the
-// engine's waits on the simulator's virtual clock, and the settings in a
-// registry key of this process's own.
+// other dialogs handed to a script once they show, the engine's waits on the
+// simulator's virtual clock, and the settings in a registry key of this
+// process's own.
 #pragma once
 #include <windows.h>
 
 #include <commctrl.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "app/app_startup.h"
 #include "app/main_window_logic.h"
 #include "app/win/main_window.h"
+#include "app/win/win_text.h"
 #include "resources/resource.h"
 #include "sim/kq560sim.h"
 
 namespace wintest {
 
-enum class BoxIcon { None, Information, Exclamation, Question, Other };
+enum class BoxIcon { None, Information, Exclamation, Question };  // None: none of these
 
-// A message box as it came up (after the program centred it).
+// A message box as it came up (after the program placed it).
 struct BoxRecord {
-  std::string text;     // UTF-8
-  std::string caption;  // UTF-8
+  std::string text, caption;  // UTF-8
   HWND owner;
-  bool ownerVisible;    // the owner was already on screen
+  bool ownerVisible;
   BoxIcon icon;
-  bool yesNo;           // a question with Yes and No
+  bool yesNo;
   RECT rect;
 };
 
-// ---- text ----
 std::string Utf8(const wchar_t* wide);
-std::wstring Wide(const std::string& utf8);
 std::string WindowText(HWND window);
+std::string ItemText(HWND dialog, int id);
+bool BoxChecked(HWND dialog, int id);
+bool ItemEnabled(HWND dialog, int id);
+// Sends a command to a dialog as its button would.
+void PressIn(HWND dialog, int id);
+// The window sits centred over the main window (no desktop clamping).
+void ExpectCentredOverMain(const RECT& window);
 
-// ---- pumping ----
 // Serves the thread's messages (the main window's dialog keys included)
 // until `done` holds or the time is up; returns `done()`.
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 15000);
 void PumpFor(DWORD milliseconds);
 
-// ---- the job gate ----
-// While armed, an engine wait on any thread but the test's parks there until
-// released: a job held at a known point. The first `skipWaits` waits pass
-// (an AVR job: identification waits once, the flash writer next after its
-// chip erase).
+// While armed, an engine wait on any thread but the test's parks until
+// released, holding a job at a known point; the first `skipWaits` pass.
 void ArmJobGate(int skipWaits = 0);
 bool JobParked();
 void ReleaseJobGate();
 
-// ---- settings (this process's scratch registry) ----
 void ClearSettings();
 void StoreSetting(const wchar_t* name, DWORD value);
-bool StoredSetting(const wchar_t* name, DWORD* value);
+// The stored DWORD, or -1 when there is none.
+int64_t Stored(const wchar_t* name);
 
-// ---- files ----
-// A scratch file in the temporary folder; returns its path in UTF-8.
+// A scratch file in this process's temporary folder; returns its path (UTF-8).
 std::string WriteScratchFile(const std::string& name, const std::vector<uint8_t>& bytes);
-std::string WriteScratchText(const std::string& name, const std::string& text);
-// Intel HEX for `bytes` at `address`, 16 bytes a record, without the end record.
-std::string HexRecords(uint32_t address, const std::vector<uint8_t>& bytes);
+// Bytes that never repeat within 251 and are never 0xFF (the erased value), so a missed byte shows.
 std::vector<uint8_t> Pattern(size_t length, uint8_t seed);
 
-// ---- simulator ----
 uint64_t BridgeCalls();
+// Makes the bridge call `n` calls from now fail (1: the next one).
+void FailCallFromNow(uint64_t n);
 std::vector<uint8_t> TargetMemory(uint32_t memory, uint32_t length, uint32_t slot = 0);
 
-// The fixture of every window test: a fresh simulator (bridge 0x30 in slot 0,
-// erased ATmega8), waits on the virtual clock, empty settings, AppState at
-// start, no boxes or dialogs seen yet.
+// What the hooks saw and do; fresh for every test.
+struct Hooks {
+  std::vector<BoxRecord> boxes;  // every message box, answered with OK,
+  int questionAnswer = IDYES;    // or this for a Yes/No question,
+  std::function<void(const BoxRecord&)> onBox;  // after this ran
+  // Runs once for each dialog that shows while the main window exists
+  // (configuration and file dialogs; the main window itself too if
+  // `scriptMainWindow`, for a modal run), from the dialog's own message
+  // loop; the dialog is closed afterwards unless the script ended it.
+  // `dialogTitles` lists the dialogs it saw.
+  std::function<void(HWND dialog)> dialogScript;
+  bool scriptMainWindow = false;
+  std::vector<std::string> dialogTitles;
+  std::vector<std::string> statusLog;  // every status text since the window opened
+  std::set<HWND> scriptedDialogs;
+  HWND pendingDialog = nullptr;
+};
+extern Hooks g_hooks;
+
+// The fixture of every window test: a fresh simulator (bridge 0x30 in slot
+// 0, erased ATmega8), waits on the virtual clock, HKEY_CURRENT_USER standing
+// in a scratch key (so no settings), a scratch folder, AppState at start,
+// no boxes or dialogs seen yet.
 class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
 
-  // Creates the main dialog modeless and shows it; as the entry would, with
-  // whatever AppState and settings the test prepared.
-  HWND OpenMainWindow();
+  // Creates the main dialog modeless, as the entry would with whatever
+  // AppState and settings the test prepared, and shows it (unless not
+  // `show`: then its status texts are not logged either).
+  HWND OpenMainWindow(bool show = true);
+  // Destroys the window and starts afresh: simulator and AppState (not the settings).
+  void DiscardMainWindow();
   // Applies a command line as the entry would (it must be accepted).
   void UseCommandLine(const std::string& line);
 
-  HWND Main() const { return main_; }
   HWND Item(int id) const { return GetDlgItem(main_, id); }
-  std::string Status() const { return WindowText(Item(IDC_STATUS)); }
-  std::string Text(int id) const { return WindowText(Item(id)); }
-  bool Enabled(int id) const { return IsWindowEnabled(Item(id)) != FALSE; }
-  bool Checked(int id) const { return IsDlgButtonChecked(main_, id) == BST_CHECKED; }
+  std::string Status() const { return ItemText(main_, IDC_STATUS); }
+  bool Enabled(int id) const { return ItemEnabled(main_, id); }
+  bool Checked(int id) const { return BoxChecked(main_, id); }
+  void ExpectEnabled(std::initializer_list<int> enabled, std::initializer_list<int> disabled) const;
   int32_t Selection() const { return int32_t(SendMessageW(Item(IDC_CHIP_LIST), CB_GETCURSEL, 0, 0)); }
-  int32_t ProgressPosition() const { return int32_t(SendMessageW(Item(IDC_PROGRESS), PBM_GETPOS, 0, 0)); }
   UINT MenuState(UINT id) const { return GetMenuState(GetSystemMenu(main_, FALSE), id, MF_BYCOMMAND); }
 
-  // A click as the control would send it.
-  void Press(int id);
+  void Press(int id) { PressIn(main_, id); }
   // Picks a chip-list entry as the user would (selection, then its notice).
   void SelectChip(int32_t index);
-  void SystemCommand(UINT id);
-  // Plug and unplug through the simulator, then serve the window's notice.
-  void Unplug(uint32_t slot);
-  void Plug(uint32_t slot, uint32_t version = 0x30);
+  void SystemCommand(UINT id) { SendMessageW(main_, WM_SYSCOMMAND, id, 0); }
+  // Plugs or unplugs a bridge through the simulator, then serves the window's notice.
+  void Replug(uint32_t slot, bool plugged, uint32_t version = 0x30);
   bool JobRunning() const { return g_app.jobHandle.load() != kJobIdle; }
   bool WaitForJobEnd(DWORD timeoutMs = 30000);
   // The main dialog has ended (EndDialog hides a modeless dialog).
   bool Ended() const { return main_ && !IsWindowVisible(main_); }
 
-  // Every text the status line received, in order.
-  const std::vector<std::string>& StatusLog() const;
+  bool Logged(const std::string& text) const;
 
   HWND main_ = nullptr;
 };
-
-// ---- boxes and dialogs ----
-const std::vector<BoxRecord>& Boxes();
-void ClearBoxes();
-// The answer given to Yes/No questions (IDYES unless set).
-void SetQuestionAnswer(int answer);
-// Called for each message box as it comes up, before it is answered.
-void OnBox(std::function<void(const BoxRecord&)> callback);
-
-// Runs once for each dialog other than a message box that shows while the
-// main window exists (configuration dialogs, the file dialog), from the
-// dialog's own message loop; the dialog is closed afterwards unless the
-// script ended it.
-using DialogScript = std::function<void(HWND dialog)>;
-void SetDialogScript(DialogScript script);
-// Titles of the dialogs that the script saw, in order.
-const std::vector<std::string>& DialogTitles();
-
-// Runs repeatedly (every 10 ms) once the main window of a modal run
-// (RunProgram) shows, until it returns true.
-void SetMainScript(std::function<bool(HWND main)> script);
-
-// Sends a command to a dialog as its button would.
-void PressIn(HWND dialog, int id);
-bool BoxChecked(HWND dialog, int id);
-bool ItemEnabled(HWND dialog, int id);
-std::string ItemText(HWND dialog, int id);
-
-// The expected place of a window centred over the main window (no desktop clamping).
-POINT CentredOver(const RECT& main, const RECT& window);
 
 }  // namespace wintest
