@@ -94,7 +94,9 @@ TEST_F(AvrConfig, DisabledExtendedBoxesAreReadToo) {
 TEST_F(AvrConfig, AllThreeExtendedBitsTravelOnAMega88) {
   Attach(9);
   boxes.checked[1030] = boxes.checked[1040] = true;
+  const uint64_t before = Calls();
   ASSERT_TRUE(WriteAvrConfig(0, 9, boxes).ok);
+  EXPECT_EQ(Calls() - before, 4u) << "lock, extended, high, low";
   EXPECT_EQ(Config(KQ560SIM_EXT), 0xFA);
   boxes.checked.clear();
   ASSERT_TRUE(ReadAvrConfig(0, 9, boxes));
@@ -125,16 +127,6 @@ TEST_F(AvrConfig, WriteOrderAndBytesWithSpienKept) {
   EXPECT_EQ(Config(KQ560SIM_HIGH), 0xDF);
   EXPECT_EQ(Config(KQ560SIM_LOW), 0xFF);
   EXPECT_EQ(Config(KQ560SIM_LOCK), 0xC3);
-}
-
-TEST_F(AvrConfig, ExtendedByteGoesSecondOnChipsThatHaveIt) {
-  Attach(5);
-  boxes.checked[1040] = true;  // WDTON
-  KQ560SimSetLogCapacity(16);
-  KQ560SimClearLog();
-  ASSERT_TRUE(WriteAvrConfig(0, 5, boxes).ok);
-  EXPECT_EQ(KQ560SimLogCount(), 4u);
-  EXPECT_EQ(Config(KQ560SIM_EXT), 0xFE);
 }
 
 TEST_F(AvrConfig, FailuresStopTheSequenceWithTheirIcon) {
@@ -168,12 +160,8 @@ TEST_F(AvrConfig, FailuresStopTheSequenceWithTheirIcon) {
 }
 
 TEST(At89Lock, HighestProgrammedBitDecides) {
-  EXPECT_EQ(At89LockLevelFromByte(0xE3), 0);
-  EXPECT_EQ(At89LockLevelFromByte(0x04), 1);
-  EXPECT_EQ(At89LockLevelFromByte(0x0C), 2);
-  EXPECT_EQ(At89LockLevelFromByte(0x08), 2);
-  EXPECT_EQ(At89LockLevelFromByte(0x14), 3);
-  EXPECT_EQ(At89LockLevelFromByte(0xFF), 3);
+  const std::pair<uint8_t, int> cases[] = {{0xE3, 0}, {0x04, 1}, {0x0C, 2}, {0x08, 2}, {0x14, 3}, {0xFF, 3}};
+  for (const auto& [lockByte, level] : cases) EXPECT_EQ(At89LockLevelFromByte(lockByte), level) << int(lockByte);
 }
 
 class At89Config : public SimTest {};

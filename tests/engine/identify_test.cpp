@@ -22,52 +22,31 @@ TEST_F(Identify, EveryAvrPartMatchesItselfAndIsRecognisedByAuto) {
   }
 }
 
-TEST_F(Identify, AvrSignatureMismatches) {
+// Failures on the AVR path: the result, the AVR transfers made (the first is
+// Programming Enable) and the selection left as it was.
+TEST_F(Identify, AvrPathFailures) {
   struct Case {
     const char* attached;
     ChipIndex selected;
+    ResultCode result;
+    uint64_t transfers;
   } cases[] = {
-      {"MEGA168", 2},   // MEGA16 chosen: byte 1 (0x94) matches, byte 2 does not
-      {"MEGA8515", 1},  // MEGA8 chosen: byte 2 differs
-      {"MEGA16", 1},    // MEGA8 chosen: byte 1 differs
+      {"MEGA168", 2, kResultWrongChip, 4},   // MEGA16 chosen: byte 1 (0x94) matches, byte 2 does not
+      {"MEGA8515", 1, kResultWrongChip, 4},  // MEGA8 chosen: byte 2 differs
+      {"MEGA16", 1, kResultWrongChip, 3},    // byte 1 differs: byte 2 is not read
+      {"avr:1F9307:8192:64:512", 1, kResultWrongChip, 2},          // manufacturer byte: wrong model, not 19
+      {"avr:1F9307:8192:64:512", kChipAuto, kResultWrongChip, 2},
+      {"avr:1E950F:32768:128:1024", kChipAuto, kResultUnsupported, 4},
+      {"none", 5, kResultNotRecognised, 1},  // no echo of 0x53: no signature read
+      {"AT89S51", 5, kResultNotRecognised, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.attached);
     KQ560SimReset();
     Connect(c.attached, c.selected);
-    EXPECT_EQ(IdentifyTarget(state), kResultWrongChip);
+    EXPECT_EQ(IdentifyTarget(state), c.result);
+    EXPECT_EQ(Calls(KQ560SIM_OP_WRITE_READ), c.transfers);
     EXPECT_EQ(state.chipIndex.load(), c.selected);
-  }
-}
-
-TEST_F(Identify, ByteTwoIsNotReadWhenByteOneAlreadyDiffers) {
-  KQ560SimSetLogCapacity(64);
-  Connect("MEGA16", 1);
-  ASSERT_EQ(IdentifyTarget(state), kResultWrongChip);
-  // Entry: 3 line calls (enter, pulse high, pulse low); then enable, byte 0, byte 1.
-  EXPECT_EQ(Calls(KQ560SIM_OP_WRITE_READ), 3u);
-}
-
-TEST_F(Identify, WrongManufacturerByteIsWrongModelOnAvr) {
-  Connect("avr:1F9307:8192:64:512", 1);
-  EXPECT_EQ(IdentifyTarget(state), kResultWrongChip);
-  state.chipIndex = kChipAuto;
-  EXPECT_EQ(IdentifyTarget(state), kResultWrongChip);
-}
-
-TEST_F(Identify, AutoWithAnUnknownAvrPartIsUnsupported) {
-  Connect("avr:1E950F:32768:128:1024", kChipAuto);
-  EXPECT_EQ(IdentifyTarget(state), kResultUnsupported);
-  EXPECT_EQ(state.chipIndex.load(), kChipAuto);
-}
-
-TEST_F(Identify, NoEchoMeansNotRecognisedAndNoSignatureRead) {
-  for (const char* target : {"none", "AT89S51"}) {
-    SCOPED_TRACE(target);
-    KQ560SimReset();
-    Connect(target, 5);
-    EXPECT_EQ(IdentifyTarget(state), kResultNotRecognised);
-    EXPECT_EQ(Calls(KQ560SIM_OP_WRITE_READ), 1u) << "only Programming Enable";
   }
 }
 
