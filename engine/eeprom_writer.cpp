@@ -1,25 +1,11 @@
+#include "engine/progress_steps.h"
 #include "engine/writers.h"
 #include "link/io_stream.h"
 
 namespace {
 
 constexpr uint32_t kProgressBlock = 16;
-constexpr int32_t kProgressSpan = 1024;
-constexpr int32_t kProgressFinal = 1023;
 constexpr uint32_t kEepromWriteMs = 20;  // the only completion rule: no polling
-
-// Advances the bar once per 16 bytes, before the 16th, 32nd, ... byte.
-struct ByteStepper {
-  JobView& view;
-  int32_t delta;
-  uint32_t counter = 0;
-  void Byte() {
-    if (++counter == kProgressBlock) {
-      view.AdvanceProgress(delta);
-      counter = 0;
-    }
-  }
-};
 
 }  // namespace
 
@@ -32,9 +18,10 @@ ResultCode WriteEeprom(EngineState& state, JobView& view, const uint8_t* image, 
   const int32_t delta =
       length ? kProgressSpan / int32_t((length + kProgressBlock - 1) / kProgressBlock) : 0;
 
-  ByteStepper writeSteps{view, delta};
+  // Once per 16 bytes, before the 16th, 32nd, ... byte.
+  ProgressSteps writeSteps{view, delta, kProgressBlock};
   for (uint32_t a = 0; a < length; ++a) {
-    writeSteps.Byte();
+    writeSteps.Unit();
     // Every byte is written, 0xFF included: there is no erase before the pass.
     uint8_t instruction[4] = {0xC0, uint8_t(a >> 8), uint8_t(a), image[a]};
     if (!AvrTransfer(device, 4, instruction, FastSpiActive(state) ? 1 : 0))
@@ -45,9 +32,9 @@ ResultCode WriteEeprom(EngineState& state, JobView& view, const uint8_t* image, 
 
   view.ShowStatus(kVerifyStatusText);
   view.SetProgress(state.progressRange.low);
-  ByteStepper verifySteps{view, delta};
+  ProgressSteps verifySteps{view, delta, kProgressBlock};
   for (uint32_t a = 0; a < length; ++a) {
-    verifySteps.Byte();
+    verifySteps.Unit();
     uint8_t instruction[4] = {0xA0, uint8_t(a >> 8), uint8_t(a), image[a]};
     if (!AvrTransfer(device, 4, instruction, FastSpiActive(state) ? 1 : 0))
       return kResultTransferFailed;

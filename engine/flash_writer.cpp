@@ -1,13 +1,12 @@
 #include <cstring>
 
+#include "engine/progress_steps.h"
 #include "engine/writers.h"
 #include "link/io_stream.h"
 
 namespace {
 
 constexpr uint32_t kBlockSize = 256;     // progress steps and AT89S5x page-mode blocks
-constexpr int32_t kProgressSpan = 1024;  // the bar's range as the window sets it
-constexpr int32_t kProgressFinal = 1023;
 constexpr int kPollReads = 101;          // the first read and 100 repeats
 constexpr uint32_t kMaxAvrPage = 256;
 
@@ -18,20 +17,6 @@ int PopCount(uint32_t value) {
   for (; value; value &= value - 1) ++bits;
   return bits;
 }
-
-// Counts pages and advances the bar once per 256 bytes of image.
-struct ProgressStepper {
-  JobView& view;
-  int32_t delta;
-  uint32_t pagesPerStep;
-  uint32_t counter = 0;
-  void Page() {
-    if (++counter == pagesPerStep) {
-      view.AdvanceProgress(delta);
-      counter = 0;
-    }
-  }
-};
 
 bool AvrCommand(uint32_t device, int fast, uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3,
                 uint8_t* reply = nullptr) {
@@ -96,9 +81,10 @@ ResultCode WriteAvrFlash(EngineState& state, JobView& view, const uint8_t* image
   const int32_t delta = kProgressSpan / int32_t(blocks);
   uint8_t page[kMaxAvrPage];
 
-  ProgressStepper writeSteps{view, delta, kBlockSize / pageSize};
+  // Once per 256 bytes of image: every pagesPerStep pages.
+  ProgressSteps writeSteps{view, delta, kBlockSize / pageSize};
   for (uint32_t p = 0, left = length;; ++p) {
-    writeSteps.Page();
+    writeSteps.Unit();
     const uint32_t next = RemainingAfter(left, pageSize);
     std::memcpy(page, image + p * pageSize, pageSize);
     uint32_t first = 0;
@@ -129,9 +115,9 @@ ResultCode WriteAvrFlash(EngineState& state, JobView& view, const uint8_t* image
 
   view.ShowStatus(kVerifyStatusText);
   view.SetProgress(state.progressRange.low);
-  ProgressStepper verifySteps{view, delta, kBlockSize / pageSize};
+  ProgressSteps verifySteps{view, delta, kBlockSize / pageSize};
   for (uint32_t p = 0, left = length;; ++p) {
-    verifySteps.Page();
+    verifySteps.Unit();
     const int fast = FastSpiActive(state) ? 1 : 0;
     if (!ReadAvrPage(device, fast, p * words, words, page)) return kResultTransferFailed;
     if (std::memcmp(page, image + p * pageSize, pageSize) != 0) return kResultVerifyFailed;
