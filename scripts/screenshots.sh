@@ -11,7 +11,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/deps.sh"
-mcufeed_deps
+mcufeed_deps "${mcufeed_screenshot_packages[@]}"
 
 tree=${MCUFEED_SHOTS_TREE:-$root/build/win64}
 if [ ! -f "$tree/CMakeCache.txt" ]; then
@@ -27,7 +27,7 @@ source "$root/scripts/wine-env.sh"
 
 cleanup() {
   # Only what this script started: its display and its prefix's wine server.
-  wineserver -k >/dev/null 2>&1 || true
+  "$WINESERVER" -k >/dev/null 2>&1 || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
   rm -rf "$work"
 }
@@ -51,7 +51,7 @@ printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
   '[HKEY_CURRENT_USER\Software\Wine\X11 Driver]' '"Decorated"="N"' '' |
   iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } >"$work/fonts.reg"
 "$WINE64" regedit /S "Z:${work//\//\\}\\fonts.reg" </dev/null >/dev/null 2>&1
-wineserver -w
+"$WINESERVER" -w
 
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 

@@ -8,6 +8,9 @@ export WINEARCH=win64
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d"
 WINE64=/usr/lib/wine/wine64
+# The server beside the loader: /usr/bin/wineserver exists only with the wine package.
+WINESERVER=/usr/lib/wine/wineserver
+export WINESERVER
 
 # $1 = graphics driver: "null" (headless, the default) or "x11" (for screenshots).
 mcufeed_wine_prefix() {
@@ -21,7 +24,7 @@ mcufeed_wine_prefix() {
       "$WINE64" wineboot -i </dev/null >/dev/null 2>&1 9>&-
       # Let the first boot finish writing the registry before adding to it,
       # else its late writes can drop our keys.
-      wineserver -w </dev/null >/dev/null 2>&1 9>&-
+      "$WINESERVER" -w </dev/null >/dev/null 2>&1 9>&-
       local tries=0
       until mcufeed_wine_settings "$driver"; do
         tries=$((tries + 1))
@@ -39,13 +42,13 @@ mcufeed_wine_settings() {
     "$WINE64" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 9>&-
   fi
   "$WINE64" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1 9>&-
-  wineserver -w </dev/null >/dev/null 2>&1 9>&-
+  "$WINESERVER" -w </dev/null >/dev/null 2>&1 9>&-
   grep -q '"ShowCrashDialog"=dword:00000000' "$WINEPREFIX/user.reg" || return 1
   [ "$driver" != null ] || grep -q '"Graphics"="null"' "$WINEPREFIX/user.reg"
 }
 
 # A server that lingers 30 s after its last client, started detached from our pipes.
 mcufeed_wine_server() {
-  wineserver -p30 </dev/null >/dev/null 2>&1 || true
+  "$WINESERVER" -p30 </dev/null >/dev/null 2>&1 || true
   "$WINE64" cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
