@@ -83,6 +83,11 @@ uint32_t KQ560SIM_CALL KQ560SimWriteMemory(uint32_t slot, uint32_t memory, uint3
 }
 
 int KQ560SIM_CALL KQ560SimGetConfig(uint32_t slot, uint32_t which) { return Sim().GetConfig(slot, which); }
+int KQ560SIM_CALL KQ560SimStartTrace(uint32_t slot, uint32_t entries) { return Sim().StartTrace(slot, entries); }
+uint32_t KQ560SIM_CALL KQ560SimTraceCount(uint32_t slot) { return Sim().TraceCount(slot); }
+int KQ560SIM_CALL KQ560SimTraceEntry(uint32_t slot, uint32_t i, KQ560SimInstruction* entry) {
+  return Sim().TraceEntry(slot, i, entry);
+}
 int KQ560SIM_CALL KQ560SimSetConfig(uint32_t slot, uint32_t which, uint32_t value) {
   return Sim().SetConfig(slot, which, value);
 }

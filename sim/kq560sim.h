@@ -86,6 +86,18 @@ int KQ560SIM_CALL KQ560SimSetTargetStuck(uint32_t slot, int stuck);
 int KQ560SIM_CALL KQ560SimSetTargetPower(uint32_t slot, int on);
 /* 1 while the target runs a write cycle (erase, page, EEPROM, fuse). */
 int KQ560SIM_CALL KQ560SimTargetBusy(uint32_t slot);
+/* Instruction trace, for checking exact instruction bytes: the target records
+ * every 4-byte group it takes in at programming level (an AT89S5x page-mode
+ * instruction by its two leading bytes, the rest 0) with the virtual time it
+ * completed. Starting a trace clears it and keeps the first `entries`
+ * instructions from then on; 0 stops it. Attaching a new target ends it. */
+typedef struct KQ560SimInstruction {
+  uint64_t atUs;
+  uint8_t bytes[4];
+} KQ560SimInstruction;
+int KQ560SIM_CALL KQ560SimStartTrace(uint32_t slot, uint32_t entries);
+uint32_t KQ560SIM_CALL KQ560SimTraceCount(uint32_t slot);
+int KQ560SIM_CALL KQ560SimTraceEntry(uint32_t slot, uint32_t i, KQ560SimInstruction* entry);
 /* Memories (KQ560SIM_FLASH or KQ560SIM_EEPROM): bytes copied, 0 outside. */
 uint32_t KQ560SIM_CALL KQ560SimReadMemory(uint32_t slot, uint32_t memory, uint32_t offset, uint8_t* data,
                                           uint32_t length);

@@ -583,6 +583,29 @@ bool Simulator::TargetBusy(uint32_t slot) {
   return s && s->target->Busy(now_);
 }
 
+bool Simulator::StartTrace(uint32_t slot, uint32_t capacity) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Slot* s = ControlSlot(slot);
+  if (s) s->target->StartTrace(capacity);
+  return s != nullptr;
+}
+
+uint32_t Simulator::TraceCount(uint32_t slot) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Slot* s = ControlSlot(slot);
+  return s ? static_cast<uint32_t>(s->target->Trace().size()) : 0;
+}
+
+bool Simulator::TraceEntry(uint32_t slot, uint32_t i, KQ560SimInstruction* entry) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Slot* s = ControlSlot(slot);
+  if (!s || !entry || i >= s->target->Trace().size()) return false;
+  const Target::Instruction& recorded = s->target->Trace()[i];
+  entry->atUs = recorded.at / kMicro;
+  std::memcpy(entry->bytes, recorded.bytes, 4);
+  return true;
+}
+
 uint32_t Simulator::AccessMemory(uint32_t slot, uint32_t memory, uint32_t offset, uint8_t* data,
                                  const uint8_t* source, uint32_t length) {
   std::lock_guard<std::mutex> lock(mutex_);

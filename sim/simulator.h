@@ -78,6 +78,9 @@ class Simulator {
   bool SetTargetStuck(uint32_t slot, bool stuck);
   bool SetTargetPower(uint32_t slot, bool on);
   bool TargetBusy(uint32_t slot);
+  bool StartTrace(uint32_t slot, uint32_t capacity);
+  uint32_t TraceCount(uint32_t slot);
+  bool TraceEntry(uint32_t slot, uint32_t i, KQ560SimInstruction* entry);
   uint32_t AccessMemory(uint32_t slot, uint32_t memory, uint32_t offset, uint8_t* data, const uint8_t* source,
                         uint32_t length);
   int GetConfig(uint32_t slot, uint32_t which);

@@ -139,10 +139,24 @@ int Target::AvrLockMode() const {
   return 1;
 }
 
+void Target::StartTrace(uint32_t capacity) {
+  trace_.clear();
+  trace_.reserve(capacity);
+  traceCapacity_ = capacity;
+}
+
+void Target::Record(Nanos now, uint32_t count) {
+  if (trace_.size() >= traceCapacity_) return;
+  Instruction entry = {now, {0, 0, 0, 0}};
+  for (uint32_t k = 0; k < count; ++k) entry.bytes[k] = instr_[k];
+  trace_.push_back(entry);
+}
+
 void Target::AvrByte(Nanos now, uint8_t b) {
   const uint32_t i = byteIndex_;
   instr_[i] = b;
   byteIndex_ = (i + 1) & 3;
+  if (i == 3) Record(now, 4);
   if (i == 1 && instr_[0] == 0xAC && b == 0x53) enabled_ = true;
   if (!enabled_) return;
   if (i == 2) {
@@ -279,6 +293,7 @@ void Target::At89Byte(Nanos now, uint8_t b) {
   if (i < 4) instr_[i] = b;
   if (i == 0) pageMode_ = enabled_ && (b == 0x50 || b == 0x30);
   byteIndex_ = i + 1 == (pageMode_ ? 258u : 4u) ? 0 : i + 1;
+  if (i == (pageMode_ ? 1u : 3u)) Record(now, i + 1);
   if (i == 1 && instr_[0] == 0xAC && b == 0x53) enabled_ = true;
   if (!enabled_ || (Busy(now) && work_ == Work::Erase)) return;  // erasing: deaf
   const uint8_t op = instr_[0];

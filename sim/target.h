@@ -50,10 +50,22 @@ class Target {
   int DataOut(Nanos now) const { return Active(now) ? shift_ >> 7 : -1; }
   bool Busy(Nanos now) const { return now < busyUntil_; }
 
+  // The instructions the target took in, for tests that check exact bytes:
+  // every 4-byte group while the lines are at programming level; an AT89S5x
+  // page-mode instruction by its two leading bytes. Recording starts afresh
+  // with room for `capacity` instructions; 0 stops it.
+  struct Instruction {
+    Nanos at;
+    uint8_t bytes[4];
+  };
+  void StartTrace(uint32_t capacity);
+  const std::vector<Instruction>& Trace() const { return trace_; }
+
  private:
   enum class Work : uint8_t { None, Erase, Page, Eeprom, Config, At89Byte };
 
   bool AtProgrammingLevel(uint8_t levels, uint8_t driven) const;
+  void Record(Nanos now, uint32_t count);
   bool Active(Nanos now) const;
   void ResetShifter();
   void ClockEdge(Nanos now, bool high, bool data);
@@ -97,6 +109,8 @@ class Target {
   Work work_ = Work::None;
   uint32_t workFrom_ = 0, workCount_ = 0;
   std::vector<uint8_t> pageBuffer_;
+  std::vector<Instruction> trace_;
+  uint32_t traceCapacity_ = 0;
 };
 
 }  // namespace kq560sim

@@ -88,6 +88,13 @@ class SimTest : public ::testing::Test {
     return stats.callsByOp[op];
   }
 
+  // The target's instructions since StartTrace, as {b0, b1, b2, b3, time in µs}.
+  std::vector<KQ560SimInstruction> Trace() {
+    std::vector<KQ560SimInstruction> trace(KQ560SimTraceCount(0));
+    for (uint32_t i = 0; i < trace.size(); ++i) KQ560SimTraceEntry(0, i, &trace[i]);
+    return trace;
+  }
+
   std::vector<uint8_t> Memory(uint32_t memory, uint32_t size) {
     std::vector<uint8_t> bytes(size);
     EXPECT_EQ(KQ560SimReadMemory(0, memory, 0, bytes.data(), size), size);
