@@ -114,7 +114,6 @@ int Usage(const char* problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  PrepareConsole();
   int fastOverride = -1;
   int first = 1;
   while (first < argc && std::strncmp(argv[first], "--", 2) == 0) {

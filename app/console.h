@@ -2,7 +2,6 @@
 // Windows console as well as on a terminal elsewhere.
 #pragma once
 
-void PrepareConsole();
 bool OutputIsTerminal();
 // Writes UTF-8 text to standard output as it stands (no newline added).
 void WriteConsoleText(const char* utf8);

@@ -4,8 +4,6 @@
 
 #include "app/console.h"
 
-void PrepareConsole() {}
-
 bool OutputIsTerminal() { return isatty(STDOUT_FILENO) != 0; }
 
 void WriteConsoleText(const char* utf8) {

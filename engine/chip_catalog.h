@@ -8,7 +8,6 @@ using ChipIndex = int32_t;
 
 constexpr ChipIndex kChipAuto = 0;       // "MEGA AUTO": any AVR part, recognised by signature
 constexpr ChipIndex kChipNoneChosen = 13; // command-line parsing: no name matched yet
-constexpr ChipIndex kChipNoSelection = -1;
 constexpr int kChipCatalogueSize = 13;
 
 enum class ChipFamily : uint8_t { AvrAuto, Avr, At89 };

@@ -6,8 +6,6 @@
 
 #include "app/console.h"
 
-void PrepareConsole() {}
-
 bool OutputIsTerminal() {
   DWORD mode = 0;
   return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
