@@ -1,16 +1,11 @@
 #include "app/download_job.h"
 
 #include <cstdio>
-#include <cstring>
 
-#include "app/program_file.h"
+#include "app/program_image.h"
 #include "app/status_texts.h"
 #include "engine/identify.h"
 #include "engine/writers.h"
-#include "image/intel_hex.h"
-
-uint8_t FileBuffer[kProgramBufferSize];
-uint8_t ImageBuffer[kProgramBufferSize];
 
 namespace {
 
@@ -22,28 +17,14 @@ JobOutcome RunJob(AppState& app, DownloadView& view) {
     return JobOutcome::IdentifyFailed;
   }
 
-  uint32_t length = 0;
-  switch (ReadProgramFile(app.filePath, FileBuffer, &length)) {
-    case FileReadStatus::Ok: break;
-    case FileReadStatus::OpenFailed: view.ShowStatus("打开文件失败"); return JobOutcome::FileFailed;
-    case FileReadStatus::SizeError: view.ShowStatus("文件大小错误"); return JobOutcome::FileFailed;
-    case FileReadStatus::ReadFailed: view.ShowStatus("读文件错误"); return JobOutcome::FileFailed;
+  ProgramImage loaded;
+  const ImageLoadStatus load = LoadProgramImage(app.filePath, &view, &loaded);
+  if (const char* failure = ImageLoadFailureText(load)) {
+    view.ShowStatus(failure);
+    return load == ImageLoadStatus::HexFailed ? JobOutcome::HexFailed : JobOutcome::FileFailed;
   }
-  // The writers program and compare whole pages past the end of the image;
-  // there a raw file must read as erased flash, never as an earlier file's bytes.
-  std::memset(FileBuffer + length, 0xFF, kProgramBufferSize - length);
-
-  const uint8_t* image = FileBuffer;
-  if (IsHexPath(app.filePath)) {
-    view.ShowStatus("正在进行文件转换...");
-    uint32_t effective = 0;
-    if (!DecodeIntelHex(FileBuffer, length, ImageBuffer, &effective)) {
-      view.ShowStatus("错误的HEX文件");
-      return JobOutcome::HexFailed;
-    }
-    image = ImageBuffer;
-    length = effective;
-  }
+  const uint8_t* image = loaded.data;
+  const uint32_t length = loaded.length;
 
   // Taken after identification, so "MEGA AUTO" shows the recognised part.
   const char* chipName = ChipName(engine.chipIndex.load(), "");

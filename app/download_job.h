@@ -22,7 +22,3 @@ enum class JobOutcome { Success, IdentifyFailed, FileFailed, HexFailed, WriteFai
 // StopRequest; the job ends, on every path, by resetting the bar, returning
 // the controls to idle and setting the job handle to kJobIdle, in that order.
 JobOutcome DownloadJob(AppState& app, DownloadView& view);
-
-// The process-wide buffers of the job.
-extern uint8_t FileBuffer[];
-extern uint8_t ImageBuffer[];

@@ -40,8 +40,11 @@ bool ReadByte(const uint8_t* at, uint8_t* value) {
 
 }  // namespace
 
-int DecodeIntelHex(const uint8_t* text, uint32_t length, uint8_t* image, uint32_t* effectiveLength) {
+int DecodeIntelHex(const uint8_t* text, uint32_t length, uint8_t* image, uint32_t* effectiveLength,
+                   HexExtent* extent) {
   std::memset(image, 0xFF, kImageSize);
+  HexExtent reached{false, 0, 0};
+  if (extent) *extent = reached;
   if (text == nullptr && length != 0) return 0;
 
   // 64-bit so that no step or bound can wrap, whatever the length.
@@ -84,9 +87,15 @@ int DecodeIntelHex(const uint8_t* text, uint32_t length, uint8_t* image, uint32_
         }
         position += 2u * count + kRecordOverhead;
         if (address + count > *effectiveLength) *effectiveLength = address + count;
+        if (count > 0) {
+          if (!reached.any || address < reached.lowest) reached.lowest = address;
+          if (!reached.any || address + count - 1 > reached.highest) reached.highest = address + count - 1;
+          reached.any = true;
+        }
         break;
       }
       case kTypeEndOfFile:
+        if (extent) *extent = reached;
         return 1;
       case kTypeSegmentBase:
       case kTypeLinearUpper: {

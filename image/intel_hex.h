@@ -23,4 +23,13 @@ constexpr uint32_t kHexRecordBufferSize = 259;
 //
 // Returns non-zero on success. On failure the image and the effective length
 // hold whatever the decode had reached. No byte at or beyond `length` is read.
-int DecodeIntelHex(const uint8_t* text, uint32_t length, uint8_t* image, uint32_t* effectiveLength);
+//
+// `extent`, when given, receives the lowest and highest address that a data
+// record wrote (`any` false when no data record held a byte).
+struct HexExtent {
+  bool any;
+  uint32_t lowest;
+  uint32_t highest;
+};
+int DecodeIntelHex(const uint8_t* text, uint32_t length, uint8_t* image, uint32_t* effectiveLength,
+                   HexExtent* extent = nullptr);
