@@ -10,22 +10,22 @@ namespace kq560sim {
 namespace {
 
 // Data-sheet factory fuses (low, high, extended) and the implemented bits of
-// the extended fuse, by catalogue index 1 to 10.
+// the extended fuse and of the lock byte, by catalogue index 1 to 10.
 struct FuseDefaults {
-  uint8_t low, high, ext, extMask;
+  uint8_t low, high, ext, extMask, lockMask;
 };
 constexpr FuseDefaults kAvrDefaults[11] = {
-    {0, 0, 0, 0},
-    {0xE1, 0xD9, 0xFF, 0x00},  // MEGA8
-    {0xE1, 0x99, 0xFF, 0x00},  // MEGA16
-    {0xE1, 0x99, 0xFF, 0x00},  // MEGA32
-    {0xE1, 0x99, 0xFD, 0x03},  // MEGA64: M103C programmed
-    {0xE1, 0x99, 0xFD, 0x03},  // MEGA128: M103C programmed
-    {0xE1, 0xD9, 0xFF, 0x00},  // MEGA8515
-    {0xE1, 0xD9, 0xFF, 0x00},  // MEGA8535
-    {0x62, 0xDF, 0xFF, 0x01},  // MEGA48
-    {0x62, 0xDF, 0xF9, 0x07},  // MEGA88
-    {0x62, 0xDF, 0xF9, 0x07},  // MEGA168
+    {0, 0, 0, 0, 0},
+    {0xE1, 0xD9, 0xFF, 0x00, 0x3F},  // MEGA8
+    {0xE1, 0x99, 0xFF, 0x00, 0x3F},  // MEGA16
+    {0xE1, 0x99, 0xFF, 0x00, 0x3F},  // MEGA32
+    {0xE1, 0x99, 0xFD, 0x03, 0x3F},  // MEGA64: M103C programmed
+    {0xE1, 0x99, 0xFD, 0x03, 0x3F},  // MEGA128: M103C programmed
+    {0xE1, 0xD9, 0xFF, 0x00, 0x3F},  // MEGA8515
+    {0xE1, 0xD9, 0xFF, 0x00, 0x3F},  // MEGA8535
+    {0x62, 0xDF, 0xFF, 0x01, 0x03},  // MEGA48: no boot section, so no boot lock bits
+    {0x62, 0xDF, 0xF9, 0x07, 0x3F},  // MEGA88
+    {0x62, 0xDF, 0xF9, 0x07, 0x3F},  // MEGA168
 };
 
 constexpr char kMagic[8] = {'K', 'Q', '5', '6', '0', 'S', 'I', 'M'};
@@ -94,6 +94,7 @@ bool MakeCustomAvr(const char* chipWord, ChipState* chip, std::string* error) {
   chip->pageSize = page;
   chip->hasExtFuse = ext;
   chip->extMask = ext ? 0xFF : 0x00;
+  chip->lockMask = 0x3F;
   chip->Config(ConfigByte::Low) = 0xE1;
   chip->Config(ConfigByte::High) = 0xD9;
   Erase(chip, flash, eeprom);
@@ -108,6 +109,40 @@ uint32_t GetU32(const uint8_t* p) {
 }
 
 }  // namespace
+
+// Only a header that `kq560sim new` can make for its chip word is trusted: the
+// chip word decides family, signature, sizes and fuse layout; the lock and
+// fuse bytes are free. `chip` receives the chip with unset memories.
+static std::string CheckHeader(const uint8_t* header, ChipState* chip) {
+  const char* name = reinterpret_cast<const char*>(header + kNameOffset);
+  const void* nul = std::memchr(name, 0, kNameField);
+  if (!nul) return "state file field chip word has no end";
+  std::string error;
+  if (!MakeChip(name, chip, &error)) return "state file field chip word: " + error;
+  const uint8_t* s = chip->signature;
+  const struct {
+    const char* field;
+    uint32_t stored, expected;
+  } fields[] = {
+      {"family", header[12], static_cast<uint32_t>(chip->family)},
+      {"signature", static_cast<uint32_t>(header[13] << 16 | header[14] << 8 | header[15]),
+       static_cast<uint32_t>(s[0] << 16 | s[1] << 8 | s[2])},
+      {"flash size", GetU32(header + 16), static_cast<uint32_t>(chip->flash.size())},
+      {"page size", GetU32(header + 20), chip->pageSize},
+      {"EEPROM size", GetU32(header + 24), static_cast<uint32_t>(chip->eeprom.size())},
+      {"extended fuse", header[28], chip->hasExtFuse ? 1u : 0u},
+      {"extended fuse mask", header[29], chip->extMask},
+  };
+  for (const auto& f : fields) {
+    if (f.stored == f.expected) continue;
+    char text[160];
+    std::snprintf(text, sizeof text, "state file field %s is 0x%X, %s has 0x%X", f.field, f.stored, chip->name.c_str(),
+                  f.expected);
+    return text;
+  }
+  std::memcpy(chip->config, header + 30, 4);
+  return "";
+}
 
 bool MakeChip(const char* chipWord, ChipState* chip, std::string* error) {
   if (!chipWord) return Fail(error, "no chip given");
@@ -133,6 +168,7 @@ bool MakeChip(const char* chipWord, ChipState* chip, std::string* error) {
       chip->family = Family::Avr;
       chip->hasExtFuse = d.extMask != 0;
       chip->extMask = d.extMask;
+      chip->lockMask = d.lockMask;
       chip->Config(ConfigByte::Low) = d.low;
       chip->Config(ConfigByte::High) = d.high;
       chip->Config(ConfigByte::Ext) = d.ext;
@@ -201,25 +237,8 @@ bool LoadChip(const std::string& path, ChipState* chip, std::string* error) {
   } else if (GetU32(header + 8) != kFormatVersion) {
     problem = "unsupported state file version " + std::to_string(GetU32(header + 8));
   } else {
-    c.family = static_cast<Family>(header[12]);
-    std::memcpy(c.signature, header + 13, 3);
-    const uint32_t flash = GetU32(header + 16), eeprom = GetU32(header + 24);
-    c.pageSize = GetU32(header + 20);
-    c.hasExtFuse = header[28] & 1;
-    c.extMask = header[29];
-    std::memcpy(c.config, header + 30, 4);
-    const char* name = reinterpret_cast<const char*>(header + kNameOffset);
-    const void* nul = std::memchr(name, 0, kNameField);
-    c.name.assign(name, nul ? static_cast<const char*>(nul) - name : kNameField);
-    const bool sizesOk = c.family == Family::None
-                             ? flash == 0 && eeprom == 0
-                             : header[12] <= 2 && IsPowerOfTwo(c.pageSize) && flash >= c.pageSize &&
-                                   flash % c.pageSize == 0 && flash <= kMaxAvrFlash && eeprom <= kMaxEeprom;
-    if (!sizesOk) {
-      problem = "inconsistent chip description in state file";
-    } else {
-      c.flash.resize(flash);
-      c.eeprom.resize(eeprom);
+    problem = CheckHeader(header, &c);
+    if (problem.empty()) {
       auto get = [f](std::vector<uint8_t>& m) { return m.empty() || std::fread(m.data(), 1, m.size(), f) == m.size(); };
       uint8_t extra = 0;
       if (!get(c.flash) || !get(c.eeprom) || std::fread(&extra, 1, 1, f) != 0)

@@ -18,6 +18,7 @@ struct ChipState {
   uint32_t pageSize = 0;      // AVR flash page in bytes; the 256-byte block on AT89S5x
   bool hasExtFuse = false;
   uint8_t extMask = 0;        // implemented bits of the extended fuse; the rest read 1
+  uint8_t lockMask = 0;       // AVR: implemented lock bits; the rest read 1 and cannot be programmed
   // AVR: lock and fuse bytes as the chip reads them (0 = programmed).
   // AT89S5x: lock holds LB1-LB3 at bits 2-4, set = programmed; fuses unused.
   uint8_t config[4] = {0xFF, 0xFF, 0xFF, 0xFF};
@@ -37,7 +38,8 @@ bool MakeChip(const char* chipWord, ChipState* chip, std::string* error);
 // Parses "lock", "low", "high" or "ext".
 bool ParseConfigByte(const char* word, ConfigByte* which);
 
-// State file, format version 1 (see sim/README.md).
+// State file, format version 1 (see sim/README.md). Loading refuses a header
+// that `kq560sim new` could not have made for its chip word, naming the field.
 bool SaveChip(const std::string& path, const ChipState& chip, std::string* error);
 bool LoadChip(const std::string& path, ChipState* chip, std::string* error);
 

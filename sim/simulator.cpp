@@ -32,6 +32,12 @@ bool ParseNumber(const char*& p, uint64_t* value) {
   return true;
 }
 
+// An environment variable; an empty one counts as unset, as Windows has no empty variables.
+const char* Variable(const char* name) {
+  const char* value = std::getenv(name);
+  return value && *value ? value : nullptr;
+}
+
 // "a,b" as {"a", "b"}; an empty string is one empty item.
 std::vector<std::string> SplitList(const char* list) {
   std::vector<std::string> items(1);
@@ -149,7 +155,7 @@ bool Simulator::ConfigureFromEnvironment() {
     ok = false;
   };
   std::vector<uint32_t> slots = {0};
-  if (const char* v = std::getenv("KQ560SIM_SLOT")) {
+  if (const char* v = Variable("KQ560SIM_SLOT")) {
     std::vector<uint32_t> listed;
     for (const std::string& item : SplitList(v)) {
       char* end = nullptr;
@@ -166,7 +172,7 @@ bool Simulator::ConfigureFromEnvironment() {
       complain(std::string("KQ560SIM_SLOT \"") + v + "\" is not a comma-separated list of different slots 0-15; using 0");
   }
   uint32_t version = kKq560HardwareSpiVersion;
-  if (const char* v = std::getenv("KQ560SIM_VERSION")) {
+  if (const char* v = Variable("KQ560SIM_VERSION")) {
     char* end = nullptr;
     const unsigned long n = std::strtoul(v, &end, 0);
     if (*v && !*end && n <= 0xFFFFFFFFul)
@@ -175,7 +181,7 @@ bool Simulator::ConfigureFromEnvironment() {
       complain(std::string("KQ560SIM_VERSION \"") + v + "\" is not a number; using 0x30");
   }
   std::vector<std::string> states(slots.size());
-  if (const char* v = std::getenv("KQ560SIM_STATE")) {
+  if (const char* v = Variable("KQ560SIM_STATE")) {
     const std::vector<std::string> listed = SplitList(v);
     if (listed.size() == slots.size())
       states = listed;
@@ -193,7 +199,7 @@ bool Simulator::ConfigureFromEnvironment() {
     s.version = version;
     s.statePath = states[i];  // loaded when the bridge opens
   }
-  if (const char* v = std::getenv("KQ560SIM_FAULT")) {
+  if (const char* v = Variable("KQ560SIM_FAULT")) {
     std::string error;
     if (!ParseFaults(v, &faults_, &error)) complain("KQ560SIM_FAULT: " + error);
   }

@@ -18,7 +18,8 @@ Target::Target(ChipState state) : chip(std::move(state)) {
 
 void Target::SetClockHz(uint32_t hz) {
   clockHz_ = hz ? hz : 1;
-  minPhase_ = kClockCyclesPerPhase * 1000000000ull / clockHz_;
+  const uint32_t cycles = chip.family == Family::At89 ? kAt89CyclesPerPhase : kAvrCyclesPerPhase;
+  minPhase_ = cycles * 1000000000ull / clockHz_;
 }
 
 void Target::SetPowered(Nanos now, bool on) {
@@ -190,7 +191,7 @@ int Target::AvrRead(Nanos now) const {
       if (instr_[1] == 0x08) return chip.hasExtFuse ? (chip.Config(ConfigByte::Ext) | ~chip.extMask) & 0xFF : 0xFF;
       return -1;
     case 0x58:
-      if (instr_[1] == 0x00) return chip.Config(ConfigByte::Lock) | 0xC0;
+      if (instr_[1] == 0x00) return (chip.Config(ConfigByte::Lock) | ~chip.lockMask) & 0xFF;
       if (instr_[1] == 0x08) return chip.Config(ConfigByte::High);
       return -1;
     case 0xF0:
@@ -221,7 +222,7 @@ void Target::AvrExecute(Nanos now) {
         return;
       }
       if ((b1 & 0xE0) == 0xE0) {
-        lock &= data | 0xC0;  // lock bits can only be programmed
+        lock &= data | ~chip.lockMask;  // lock bits can only be programmed, and only those that exist
       } else if (locked) {
         return;  // fuses are locked along with the memories
       } else if (b1 == 0xA0) {
@@ -295,7 +296,8 @@ void Target::At89Byte(Nanos now, uint8_t b) {
   byteIndex_ = i + 1 == (pageMode_ ? 258u : 4u) ? 0 : i + 1;
   if (i == (pageMode_ ? 1u : 3u)) Record(now, i + 1);
   if (i == 1 && instr_[0] == 0xAC && b == 0x53) enabled_ = true;
-  if (!enabled_ || (Busy(now) && work_ == Work::Erase)) return;  // erasing: deaf
+  // Erasing or writing lock bits, the chip is deaf to whole instructions.
+  if (!enabled_ || (Busy(now) && (work_ == Work::Erase || work_ == Work::At89Lock))) return;
   const uint8_t op = instr_[0];
   if (pageMode_) {
     const uint32_t block = (instr_[1] & (chip.flash.size() / 256 - 1)) * 256;
@@ -315,9 +317,13 @@ void Target::At89Byte(Nanos now, uint8_t b) {
       chip.Config(ConfigByte::Lock) = 0;
       StartWork(now, Work::Erase, kAt89EraseTime, 0, 0);
       dirty = true;
-    } else if (op == 0xAC && (instr_[1] & 0xFC) == 0xE0 && (instr_[1] & 3)) {
-      chip.Config(ConfigByte::Lock) |= static_cast<uint8_t>(0x02 << (instr_[1] & 3));  // LBj at bit j+1
-      dirty = true;
+    } else if (op == 0xAC && (instr_[1] & 0xFC) == 0xE0) {
+      if (Busy(now)) return;  // lost in a byte's write cycle
+      if (instr_[1] & 3) {
+        chip.Config(ConfigByte::Lock) |= static_cast<uint8_t>(0x02 << (instr_[1] & 3));  // LBj at bit j+1
+        dirty = true;
+      }
+      StartWork(now, Work::At89Lock, kAt89LockTime, 0, 0);
     } else if (op == 0x40) {
       At89FlashWrite(now, address, b);
     }

@@ -24,11 +24,14 @@ constexpr Nanos kAvrPageTime = 4500 * kMicro;
 constexpr Nanos kAvrEepromTime = 9 * kMilli;
 constexpr Nanos kAvrConfigTime = 4500 * kMicro;  // fuse or lock write
 constexpr Nanos kAt89Startup = 10 * kMilli;     // after reset goes high
-constexpr Nanos kAt89EraseTime = 300 * kMilli;
+constexpr Nanos kAt89EraseTime = 500 * kMilli;
 constexpr Nanos kAt89ByteTime = 500 * kMicro;
+constexpr Nanos kAt89LockTime = kAt89ByteTime;  // a lock-bit write is a write cycle like a byte's
 constexpr uint32_t kAvrDefaultClockHz = 1000000;  // factory fuses: internal 1 MHz
 constexpr uint32_t kAt89DefaultClockHz = 12000000;
-constexpr uint32_t kClockCyclesPerPhase = 2;      // clock high and low phases, in target cycles
+// Shortest serial clock high and low phases the target sees, in its own clock cycles.
+constexpr uint32_t kAvrCyclesPerPhase = 2;
+constexpr uint32_t kAt89CyclesPerPhase = 8;  // the clock below 1/16 of the crystal
 
 class Target {
  public:
@@ -62,7 +65,7 @@ class Target {
   const std::vector<Instruction>& Trace() const { return trace_; }
 
  private:
-  enum class Work : uint8_t { None, Erase, Page, Eeprom, Config, At89Byte };
+  enum class Work : uint8_t { None, Erase, Page, Eeprom, Config, At89Byte, At89Lock };
 
   bool AtProgrammingLevel(uint8_t levels, uint8_t driven) const;
   void Record(Nanos now, uint32_t count);
