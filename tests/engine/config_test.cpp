@@ -9,9 +9,8 @@
 namespace enginetest {
 namespace {
 
-constexpr uint8_t kLock = ConfigByteFlag(ConfigByte::Lock), kExt = ConfigByteFlag(ConfigByte::Extended);
-constexpr uint8_t kHigh = ConfigByteFlag(ConfigByte::High), kLow = ConfigByteFlag(ConfigByte::Low);
-constexpr uint8_t kAll = kAllConfigBytes;
+constexpr uint8_t kLock = ConfigByteFlag(ConfigByte::Lock), kHigh = ConfigByteFlag(ConfigByte::High);
+constexpr uint8_t kLow = ConfigByteFlag(ConfigByte::Low), kAll = kAllConfigBytes;
 
 // The labels the dialog shows for every chip, highest bit first (MEGA8's are
 // the template's captions; the extended row's bit numbers mark bits the chip
@@ -146,8 +145,7 @@ class AvrConfig : public SimTest {
 TEST_F(AvrConfig, FusesGoFirstAndLockLastThenTheWrittenBytesAreReadBack) {
   Attach(9);  // MEGA88
   ASSERT_TRUE(KQ560SimStartTrace(0, 16));
-  const AvrConfigWriteResult result = WriteAvrConfigValues(0, 9, {0x00, 0x00, 0x00, 0x12}, kAll & ~kLow);
-  EXPECT_EQ(result.status, ConfigWriteStatus::Ok);
+  EXPECT_EQ(WriteAvrConfigValues(0, 9, {0x00, 0x00, 0x00, 0x12}, kAll & ~kLow).status, ConfigWriteStatus::Ok);
   std::vector<std::vector<uint8_t>> sent;
   for (const KQ560SimInstruction& i : Trace()) sent.push_back({i.bytes[0], i.bytes[1], i.bytes[3]});
   EXPECT_EQ(sent, (std::vector<std::vector<uint8_t>>{{0xAC, 0xA4, 0xF8}, {0xAC, 0xA8, 0x20}, {0xAC, 0xE0, 0xC0},
