@@ -38,11 +38,7 @@ TEST_F(EepromWriter, WithoutTheWaitTheNextWriteIsLost) {
 }
 
 TEST_F(EepromWriter, ProgressOncePer16BytesAndTheFinalStep) {
-  const struct {
-    uint32_t length;
-    size_t steps;
-    int32_t delta;
-  } cases[] = {{0, 0, 0}, {10, 0, 0}, {512, 32, 32}, {48, 3, 341}};
+  const struct { uint32_t length; size_t steps; int32_t delta; } cases[] = {{0, 0, 0}, {10, 0, 0}, {512, 32, 32}, {48, 3, 341}};
   for (const auto& c : cases) {
     Ready(1);
     ASSERT_EQ(Write(NoiseImage(c.length, 512, 5), c.length), kResultOk);
@@ -55,9 +51,8 @@ TEST_F(EepromWriter, ProgressOncePer16BytesAndTheFinalStep) {
 
 // Stop is looked at after every byte of both passes, the last one included.
 TEST_F(EepromWriter, StopAfterAnyByte) {
-  const struct {
-    size_t stopAt, statuses;
-  } cases[] = {{2, 0}, {3, 1}};  // during byte 32 (the last written), during byte 16 of verification
+  // During byte 32 (the last written), and during byte 16 of verification.
+  const struct { size_t stopAt, statuses; } cases[] = {{2, 0}, {3, 1}};
   for (const auto& c : cases) {
     const Bytes image = NoiseImage(32, 32, 6);
     Ready(1);

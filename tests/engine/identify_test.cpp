@@ -19,14 +19,8 @@ TEST_F(Identify, EveryAvrPartIsRecognisedByAuto) {
 // call of identification: {call, reply byte}, the byte as AvrTransfer counts
 // samples (8 per byte) or the first bit of an AT89S5x read.
 TEST_F(Identify, Outcomes) {
-  const struct {
-    const char* attached;
-    ChipIndex selected;
-    ResultCode result;
-    uint64_t calls;
-    ChipIndex after;
-    int flipCall = 0, flipByte = 0;
-  } cases[] = {
+  const struct { const char* attached; ChipIndex selected; ResultCode result; uint64_t calls; ChipIndex after;
+                 int flipCall = 0, flipByte = 0; } cases[] = {
       {"MEGA168", kChipAuto, kResultOk, 7, 10},
       {"MEGA16", 2, kResultOk, 7, 2},
       {"MEGA168", 2, kResultWrongChip, 7, 2},   // byte 1 (0x94) matches, byte 2 does not

@@ -8,11 +8,7 @@ namespace {
 
 constexpr uint32_t kFlash = KQ560SIM_FLASH, kEeprom = KQ560SIM_EEPROM;
 
-struct Case {
-  ChipIndex chip;
-  int fast;
-  uint32_t memory, length;
-};
+struct Case { ChipIndex chip; int fast; uint32_t memory, length; };
 
 class Readers : public SimTest {
  protected:
@@ -53,11 +49,7 @@ TEST_F(Readers, ReadGivesExactlyTheMemoryAndChangesNothing) {
 
 // The limits are inclusive (the rows above read whole memories).
 TEST_F(Readers, OverlongOrUnsupportedIsRefusedBeforeAnythingIsSent) {
-  const struct {
-    ChipIndex chip;
-    uint32_t memory, length;
-    ResultCode result;
-  } cases[] = {{1, kFlash, 8193, kResultTooLong},  {11, kFlash, 4097, kResultTooLong},
+  const struct { ChipIndex chip; uint32_t memory, length; ResultCode result; } cases[] = {{1, kFlash, 8193, kResultTooLong},  {11, kFlash, 4097, kResultTooLong},
                {8, kEeprom, 257, kResultTooLong},  {11, kEeprom, 1, kResultUnsupported},
                {12, kEeprom, 1, kResultUnsupported}};
   for (const auto& c : cases) {
@@ -74,10 +66,7 @@ TEST_F(Readers, OverlongOrUnsupportedIsRefusedBeforeAnythingIsSent) {
 
 // Stop is looked at after the first page, block or byte: one unit's calls.
 TEST_F(Readers, StopIsSeenAfterTheFirstUnit) {
-  const struct {
-    Case c;
-    uint64_t unitCalls;
-  } cases[] = {{{5, 0, kFlash, 1024}, 256}, {{5, 1, kFlash, 1024}, 1}, {{12, 0, kFlash, 1024}, 3}, {{1, 1, kEeprom, 64}, 1}};
+  const struct { Case c; uint64_t unitCalls; } cases[] = {{{5, 0, kFlash, 1024}, 256}, {{5, 1, kFlash, 1024}, 1}, {{12, 0, kFlash, 1024}, 3}, {{1, 1, kEeprom, 64}, 1}};
   for (const auto& [c, unitCalls] : cases) {
     Ready(c.chip, c.fast);
     state.stopRequest = 1;
@@ -90,8 +79,8 @@ TEST_F(Readers, StopIsSeenAfterTheFirstUnit) {
   }
 }
 
-// Verification alone compares as the writers do, the last page or block whole
-// (past the length too), and never writes.
+// Verification, alone or after writing, compares the last page or block whole
+// (past the length too), and verification alone never writes.
 TEST_F(Readers, VerifyComparesWholeUnitsAndWritesNothing) {
   const Case cases[] = {{1, 0, kFlash, 100}, {4, 1, kFlash, 300}, {11, 0, kFlash, 300}, {8, 0, kEeprom, 100}};
   for (const Case& c : cases) {
@@ -111,30 +100,11 @@ TEST_F(Readers, VerifyComparesWholeUnitsAndWritesNothing) {
   }
 }
 
-// The waits after the erase are long enough for the next instruction.
-TEST_F(Readers, EraseClearsFlashAndLockBits) {
-  for (ChipIndex chip : {3, 11}) {
-    Ready(chip);
-    Fill(chip, kFlash, 5);
-    KQ560SimSetConfig(0, KQ560SIM_LOCK, IsAvrPart(chip) ? 0xFC : 0x1C);
-    ASSERT_EQ(EraseChip(state), kResultOk);
-    Bytes out(FindChip(chip)->flashLimit);
-    ASSERT_EQ(ReadFlash(state, view, out.data(), uint32_t(out.size())), kResultOk);
-    EXPECT_EQ(out, Bytes(out.size(), 0xFF)) << ChipName(chip);
-    bool locked = true;
-    EXPECT_TRUE(ReadProtectionActive(state, &locked));
-    EXPECT_FALSE(locked);
-  }
-}
-
 // AVR: LB2 (bit 1) programmed, alone or with LB1. AT89S5x: the highest
-// programmed of LB1 to LB3 (bits 2 to 4) at level 2 or above.
+// programmed of LB1 to LB3 (bits 2 to 4) at level 2 or above. A chip erase
+// clears them all.
 TEST_F(Readers, ReadProtectionFollowsTheLockBits) {
-  const struct {
-    ChipIndex chip;
-    int lock;
-    bool readProtected;
-  } cases[] = {{1, 0xFF, false}, {1, 0xFE, false}, {1, 0xFD, true},  {1, 0xFC, true}, {12, 0x00, false},
+  const struct { ChipIndex chip; int lock; bool readProtected; } cases[] = {{1, 0xFF, false}, {1, 0xFE, false}, {1, 0xFD, true},  {1, 0xFC, true}, {12, 0x00, false},
                {12, 0x04, false}, {12, 0x0C, true}, {12, 0x10, true}, {12, 0x1C, true}};
   for (const auto& c : cases) {
     Ready(c.chip);
@@ -142,17 +112,15 @@ TEST_F(Readers, ReadProtectionFollowsTheLockBits) {
     bool readProtected = !c.readProtected;
     EXPECT_TRUE(ReadProtectionActive(state, &readProtected));
     EXPECT_EQ(readProtected, c.readProtected) << ChipName(c.chip) << " lock " << c.lock;
+    ASSERT_EQ(EraseChip(state), kResultOk);  // clears the lock bits, and waits long enough for the next read
+    EXPECT_TRUE(ReadProtectionActive(state, &readProtected) && !readProtected);
   }
 }
 
 TEST_F(Readers, EveryFailedCallIsATransferFailure) {
   Bytes buffer(0x100000, 0xFF);
   bool locked = false;
-  const struct {
-    ChipIndex chip;
-    int fast;
-    std::function<int()> job;
-  } cases[] = {
+  const struct { ChipIndex chip; int fast; std::function<int()> job; } cases[] = {
       {1, 0, [&] { return ReadFlash(state, view, buffer.data(), 128); }},
       {1, 1, [&] { return ReadFlash(state, view, buffer.data(), 512); }},
       {12, 0, [&] { return ReadFlash(state, view, buffer.data(), 512); }},

@@ -23,10 +23,7 @@ inline std::vector<uint32_t>& Waits() {
   return waits;
 }
 
-inline void VirtualWait(uint32_t ms) {
-  Waits().push_back(ms);
-  KQ560SimAdvanceMs(ms);
-}
+inline void VirtualWait(uint32_t ms) { Waits().push_back(ms); KQ560SimAdvanceMs(ms); }
 
 // The progress bar and status line as a window would hold them: the bar
 // clamps at its limits. Tests hook onAdvance and onStatus to act mid-job.
@@ -39,27 +36,18 @@ class RecordingView : public JobView {
     position_ = std::min(1024, std::max(0, position_ + delta));
     if (onAdvance) onAdvance(advances.size());
   }
-  void ShowStatus(const char* text) override {
-    statuses.push_back(text);
-    if (onStatus) onStatus();
-  }
+  void ShowStatus(const char* text) override { statuses.push_back(text); if (onStatus) onStatus(); }
   int32_t position() const { return position_; }
   std::vector<int32_t> advances, sets;
   std::vector<std::string> statuses;
   std::function<void(size_t)> onAdvance;
   std::function<void()> onStatus;
-
- private:
   int32_t position_ = 0;
 };
 
 class SimTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    KQ560SimReset();
-    Waits().clear();
-    previousWait_ = SetWaitRoutine(&VirtualWait);
-  }
+  void SetUp() override { KQ560SimReset(); Waits().clear(); previousWait_ = SetWaitRoutine(&VirtualWait); }
   void TearDown() override { SetWaitRoutine(previousWait_); }
 
   // Attaches `chip` in slot 0 of a bridge of `version`, opens it, selects `selected`.
@@ -121,15 +109,12 @@ class SimTest : public ::testing::Test {
 
   Bytes Memory(uint32_t memory, uint32_t size) {
     Bytes bytes(size);
-    EXPECT_EQ(KQ560SimReadMemory(0, memory, 0, bytes.data(), size), size);
-    return bytes;
+    return KQ560SimReadMemory(0, memory, 0, bytes.data(), size) == size ? bytes : Bytes();
   }
 
   EngineState state;
   BridgeState bridge = ClosedBridge();
   RecordingView view;
-
- private:
   WaitRoutine previousWait_ = nullptr;
 };
 
@@ -137,10 +122,7 @@ class SimTest : public ::testing::Test {
 inline Bytes NoiseImage(uint32_t length, uint32_t size, uint32_t seed) {
   Bytes image(size, 0xFF);
   uint32_t x = seed * 2654435761u + 1;
-  for (uint32_t i = 0; i < length; ++i) {
-    x = x * 1103515245u + 12345u;
-    image[i] = uint8_t(x >> 16);
-  }
+  for (uint32_t i = 0; i < length; ++i) image[i] = uint8_t((x = x * 1103515245u + 12345u) >> 16);
   return image;
 }
 
