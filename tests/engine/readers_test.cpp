@@ -64,21 +64,6 @@ TEST_F(Readers, OverlongOrUnsupportedIsRefusedBeforeAnythingIsSent) {
   }
 }
 
-// Stop is looked at after the first page, block or byte: one unit's calls.
-TEST_F(Readers, StopIsSeenAfterTheFirstUnit) {
-  const struct { Case c; uint64_t unitCalls; } cases[] = {{{5, 0, kFlash, 1024}, 256}, {{5, 1, kFlash, 1024}, 1}, {{12, 0, kFlash, 1024}, 3}, {{1, 1, kEeprom, 64}, 1}};
-  for (const auto& [c, unitCalls] : cases) {
-    Ready(c.chip, c.fast);
-    state.stopRequest = 1;
-    Bytes out(c.length);
-    for (int verify = 0; verify <= 1; ++verify) {
-      const uint64_t before = Calls();
-      EXPECT_EQ(verify ? Verify(c.memory, out, c.length) : Read(c.memory, out, c.length), kResultStopped);
-      EXPECT_EQ(Calls() - before, unitCalls) << ChipName(c.chip);
-    }
-  }
-}
-
 // Verification, alone or after writing, compares the last page or block whole
 // (past the length too), and verification alone never writes.
 TEST_F(Readers, VerifyComparesWholeUnitsAndWritesNothing) {
