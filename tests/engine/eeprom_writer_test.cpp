@@ -1,4 +1,3 @@
-#include "engine/identify.h"
 #include "engine/writers.h"
 #include "sim_fixture.h"
 
@@ -7,114 +6,72 @@ namespace {
 
 class EepromWriter : public SimTest {
  protected:
-  ResultCode Download(ChipIndex chip, const std::vector<uint8_t>& image, uint32_t length, int fast = 0) {
-    Connect(ChipName(chip), chip);
-    state.fastSpi = fast;
-    if (IdentifyTarget(state) != kResultOk) return ResultCode(0xEE);
-    Waits().clear();
-    return WriteEeprom(state, view, image.data(), length);
-  }
-  std::vector<uint8_t> Eeprom(ChipIndex chip) { return Memory(KQ560SIM_EEPROM, FindChip(chip)->eepromLimit); }
+  ResultCode Write(const Bytes& image, uint32_t length) { return WriteEeprom(state, view, image.data(), length); }
 };
 
-TEST_F(EepromWriter, LimitIsInclusiveAndNothingIsSentBeyondIt) {
-  const auto image = NoiseImage(257, 4096, 1);
-  ASSERT_EQ(Download(8, image, 256), kResultOk);
-  EXPECT_EQ(Eeprom(8), std::vector<uint8_t>(image.begin(), image.begin() + 256));
-
-  const uint64_t before = Calls();
-  EXPECT_EQ(WriteEeprom(state, view, image.data(), 257), kResultTooLong);
-  EXPECT_EQ(Calls(), before);
-}
-
-TEST_F(EepromWriter, OnlyCatalogueAvrPartsHaveAnEepromWriter) {
-  const auto image = NoiseImage(16, 4096, 2);
-  Connect("AT89S51", 11);
-  for (ChipIndex chip : {11, 12, 0, 13, -1}) {
-    state.chipIndex = chip;
-    const uint64_t before = Calls();
-    EXPECT_EQ(WriteEeprom(state, view, image.data(), 16), kResultUnsupported) << chip;
-    EXPECT_EQ(Calls(), before);
+// Every byte is written, 0xFF too: there is no erase before the pass.
+TEST_F(EepromWriter, WholeEepromIsWrittenAndVerified) {
+  for (const auto& [chip, fast] : std::vector<std::pair<ChipIndex, int>>{{8, 0}, {5, 1}}) {
+    const uint32_t size = FindChip(chip)->eepromLimit;
+    const Bytes image = NoiseImage(size / 2, size, 1), zeros(size, 0x00);
+    Ready(chip, fast);
+    KQ560SimWriteMemory(0, KQ560SIM_EEPROM, 0, zeros.data(), size);
+    ASSERT_EQ(Write(image, size), kResultOk);
+    EXPECT_EQ(Memory(KQ560SIM_EEPROM, size), image);
+    EXPECT_EQ(view.statuses, std::vector<std::string>{kVerifyStatusText});
   }
 }
 
-TEST_F(EepromWriter, ErasedBytesAreStillWrittenOneAtATimeWithTheirWait) {
-  const std::vector<uint8_t> image(64, 0xFF);
-  Connect("MEGA8", 1);
-  ASSERT_EQ(IdentifyTarget(state), kResultOk);
-  const std::vector<uint8_t> old(64, 0x00);
-  KQ560SimWriteMemory(0, KQ560SIM_EEPROM, 0, old.data(), 64);
-  Waits().clear();
-  ASSERT_EQ(WriteEeprom(state, view, image.data(), 64), kResultOk);
-  EXPECT_EQ(Memory(KQ560SIM_EEPROM, 64), image);
-  EXPECT_EQ(Waits(), std::vector<uint32_t>(64, 20));
-}
-
+// The simulated part is really busy after each byte: without the wait the
+// next write is lost, and verification catches it.
 TEST_F(EepromWriter, WithoutTheWaitTheNextWriteIsLost) {
-  // The busy time is real on the simulated part: skipping the 20 ms wait
-  // shows in the read-back, so the verification is worth something.
-  const auto image = NoiseImage(8, 4096, 3);
-  Connect("MEGA8", 1);
-  ASSERT_EQ(IdentifyTarget(state), kResultOk);
+  Ready(1);
   SetWaitRoutine([](uint32_t) {});
-  EXPECT_EQ(WriteEeprom(state, view, image.data(), 8), kResultVerifyFailed);
-  SetWaitRoutine(&VirtualWait);
-}
-
-TEST_F(EepromWriter, HighAddressesAndTheWholeOfTheLargestEeprom) {
-  // 4096 bytes at 20 ms each: 80 s of virtual time, no real waiting.
-  const auto image = NoiseImage(4096, 4096, 4);
-  const uint64_t start = KQ560SimNowUs();
-  ASSERT_EQ(Download(5, image, 4096, 1), kResultOk);
-  EXPECT_EQ(Eeprom(5), image);
-  EXPECT_GE(KQ560SimNowUs() - start, 4096ull * 20000);
+  EXPECT_EQ(Write(NoiseImage(8, 8, 3), 8), kResultVerifyFailed);
 }
 
 TEST_F(EepromWriter, ProgressOncePer16BytesAndTheFinalStep) {
-  const auto image = NoiseImage(512, 4096, 5);
-  ASSERT_EQ(Download(1, image, 10), kResultOk);
-  EXPECT_EQ(view.advances, std::vector<int32_t>{1023});
-
-  KQ560SimReset();
-  view = RecordingView();
-  ASSERT_EQ(Download(1, image, 512), kResultOk);
-  std::vector<int32_t> expected(64, 32);
-  expected.push_back(1023);
-  EXPECT_EQ(view.advances, expected);
-  EXPECT_EQ(view.sets, std::vector<int32_t>{0});
-  EXPECT_EQ(view.statuses, std::vector<std::string>{kVerifyStatusText});
+  const struct { uint32_t length; size_t steps; int32_t delta; } cases[] = {{0, 0, 0}, {10, 0, 0}, {512, 32, 32}, {48, 3, 341}};
+  for (const auto& c : cases) {
+    Ready(1);
+    ASSERT_EQ(Write(NoiseImage(c.length, 512, 5), c.length), kResultOk);
+    std::vector<int32_t> expected(2 * c.steps, c.delta);
+    expected.push_back(1023);
+    EXPECT_EQ(view.advances, expected) << c.length;
+    EXPECT_EQ(view.sets, std::vector<int32_t>{0});
+  }
 }
 
-TEST_F(EepromWriter, EmptyImageSendsNothingButEndsTheBar) {
-  Connect("MEGA16", 2);
-  ASSERT_EQ(IdentifyTarget(state), kResultOk);
-  const uint64_t before = Calls();
-  const std::vector<uint8_t> image(1, 0);
-  EXPECT_EQ(WriteEeprom(state, view, image.data(), 0), kResultOk);
-  EXPECT_EQ(Calls(), before);
-  EXPECT_EQ(view.advances, std::vector<int32_t>{1023});
-  EXPECT_EQ(view.statuses, std::vector<std::string>{kVerifyStatusText});
-}
-
-TEST_F(EepromWriter, StopAfterTheLastByteStillStopsBeforeVerifying) {
-  const auto image = NoiseImage(32, 4096, 6);
-  Connect("MEGA8", 1);
-  ASSERT_EQ(IdentifyTarget(state), kResultOk);
-  view.onAdvance = [&](size_t n) { if (n == 2) state.stopRequest = 1; };  // during byte 32
-  EXPECT_EQ(WriteEeprom(state, view, image.data(), 32), kResultStopped);
-  EXPECT_TRUE(view.statuses.empty()) << "verification does not start";
-  EXPECT_EQ(Memory(KQ560SIM_EEPROM, 32), std::vector<uint8_t>(image.begin(), image.begin() + 32));
+// Stop is looked at after every byte of both passes, the last one included.
+TEST_F(EepromWriter, StopAfterAnyByte) {
+  // During byte 32 (the last written), and during byte 16 of verification.
+  const struct { size_t stopAt, statuses; } cases[] = {{2, 0}, {3, 1}};
+  for (const auto& c : cases) {
+    const Bytes image = NoiseImage(32, 32, 6);
+    Ready(1);
+    view.onAdvance = [&](size_t n) { state.stopRequest = n == c.stopAt ? 1 : state.stopRequest.load(); };
+    EXPECT_EQ(Write(image, 32), kResultStopped);
+    EXPECT_EQ(view.statuses.size(), c.statuses);
+    EXPECT_EQ(Memory(KQ560SIM_EEPROM, 32), image);
+  }
 }
 
 TEST_F(EepromWriter, ADifferentByteStopsTheVerificationThere) {
-  const auto image = NoiseImage(48, 4096, 7);
-  view.onStatus = [&](const std::string&) {
+  const Bytes image = NoiseImage(48, 48, 7);
+  Ready(1);
+  view.onStatus = [&] {
     const uint8_t wrong = uint8_t(image[20] ^ 1);
     KQ560SimWriteMemory(0, KQ560SIM_EEPROM, 20, &wrong, 1);
+    ASSERT_TRUE(KQ560SimStartTrace(0, 100));
   };
-  ASSERT_EQ(Download(1, image, 48), kResultVerifyFailed);
-  // Verification advanced once (before byte 16), then failed at byte 20.
-  EXPECT_EQ(view.advances, (std::vector<int32_t>{341, 341, 341, 341}));
+  ASSERT_EQ(Write(image, 48), kResultVerifyFailed);
+  EXPECT_EQ(Trace().size(), 21u);
+}
+
+TEST_F(EepromWriter, EveryFailedCallIsATransferFailure) {
+  const Bytes image = NoiseImage(5, 5, 8);
+  for (int fast = 0; fast <= 1; ++fast)
+    EveryFailedCallIsATransferFailure([&] { Ready(1, fast); }, [&] { return Write(image, 5); });
 }
 
 }  // namespace

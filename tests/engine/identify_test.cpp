@@ -1,5 +1,3 @@
-#include "engine/identify.h"
-
 #include "sim_fixture.h"
 
 namespace enginetest {
@@ -7,46 +5,57 @@ namespace {
 
 using Identify = SimTest;
 
-TEST_F(Identify, EveryAvrPartMatchesItselfAndIsRecognisedByAuto) {
+TEST_F(Identify, EveryAvrPartIsRecognisedByAuto) {
   for (ChipIndex chip = 1; chip <= 10; ++chip) {
-    SCOPED_TRACE(ChipName(chip));
-    KQ560SimReset();
-    Connect(ChipName(chip), chip);
-    EXPECT_EQ(IdentifyTarget(state), kResultOk);
-    EXPECT_EQ(state.chipIndex.load(), chip);
-
     KQ560SimReset();
     Connect(ChipName(chip), kChipAuto);
     EXPECT_EQ(IdentifyTarget(state), kResultOk);
-    EXPECT_EQ(state.chipIndex.load(), chip) << "MEGA AUTO resolves to the recognised part";
+    EXPECT_EQ(state.chipIndex.load(), chip) << ChipName(chip);
   }
 }
 
-// Failures on the AVR path: the result, the AVR transfers made (the first is
-// Programming Enable) and the selection left as it was.
-TEST_F(Identify, AvrPathFailures) {
-  struct Case {
-    const char* attached;
-    ChipIndex selected;
-    ResultCode result;
-    uint64_t transfers;
-  } cases[] = {
-      {"MEGA168", 2, kResultWrongChip, 4},   // MEGA16 chosen: byte 1 (0x94) matches, byte 2 does not
-      {"MEGA8515", 1, kResultWrongChip, 4},  // MEGA8 chosen: byte 2 differs
-      {"MEGA16", 1, kResultWrongChip, 3},    // byte 1 differs: byte 2 is not read
-      {"avr:1F9307:8192:64:512", 1, kResultWrongChip, 2},          // manufacturer byte: wrong model, not 19
-      {"avr:1F9307:8192:64:512", kChipAuto, kResultWrongChip, 2},
-      {"avr:1E950F:32768:128:1024", kChipAuto, kResultUnsupported, 4},
-      {"none", 5, kResultNotRecognised, 1},  // no echo of 0x53: no signature read
-      {"AT89S51", 5, kResultNotRecognised, 1},
+// The result, the bridge calls made (lines, enable, signature reads) and the
+// selection afterwards. `flip` corrupts the top bit of a reply byte of one
+// call of identification: {call, reply byte}, the byte as AvrTransfer counts
+// samples (8 per byte) or the first bit of an AT89S5x read.
+TEST_F(Identify, Outcomes) {
+  const struct { const char* attached; ChipIndex selected; ResultCode result; uint64_t calls; ChipIndex after;
+                 int flipCall = 0, flipByte = 0; } cases[] = {
+      {"MEGA168", kChipAuto, kResultOk, 7, 10},
+      {"MEGA16", 2, kResultOk, 7, 2},
+      {"MEGA168", 2, kResultWrongChip, 7, 2},   // byte 1 (0x94) matches, byte 2 does not
+      {"MEGA8515", 1, kResultWrongChip, 7, 1},  // byte 2 differs
+      {"MEGA16", 1, kResultWrongChip, 6, 1},    // byte 1 differs: byte 2 is not read
+      {"MEGA8", 1, kResultWrongChip, 7, 1, 7, 31},  // byte 2 0x07 read as 0x06, a MEGA8515's
+      {"avr:1F9307:8192:64:512", 1, kResultWrongChip, 5, 1},  // manufacturer byte: wrong model, not 19
+      {"avr:1F9307:8192:64:512", kChipAuto, kResultWrongChip, 5, 0},
+      {"avr:1E950F:32768:128:1024", kChipAuto, kResultUnsupported, 7, 0},
+      {"none", 5, kResultNotRecognised, 4, 5},  // no echo of 0x53: no signature read
+      {"AT89S51", 5, kResultNotRecognised, 4, 5},
+      {"AT89S51", 11, kResultOk, 6, 11},
+      {"AT89S52", 11, kResultWrongChip, 5, 11},
+      {"AT89S51", 12, kResultWrongChip, 5, 12},
+      {"AT89S52", -1, kResultOk, 6, -1},  // no choice: byte 1 is not tested
+      {"AT89S51", 13, kResultOk, 6, 13},
+      {"AT89S52", 12, kResultNotRecognised, 4, 12, 4, 0},  // manufacturer 0x9E: not recognised
+      {"AT89S52", 12, kResultWrongChip, 6, 12, 6, 0},      // byte 2 0x86
+      {"none", 11, kResultNotRecognised, 3, 11},
+      {"MEGA8", 12, kResultNotRecognised, 3, 12},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.attached);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.attached) + " as " + std::to_string(c.selected));
     KQ560SimReset();
     Connect(c.attached, c.selected);
+    state.fastSpi = 1;  // identification is bit-banged whatever the setting
+    const uint64_t before = Calls();
+    if (c.flipCall) {
+      const std::string fault = "flip=" + std::to_string(before + c.flipCall) + ":" + std::to_string(c.flipByte) + ":7";
+      ASSERT_TRUE(KQ560SimSetFaults(fault.c_str()));
+    }
     EXPECT_EQ(IdentifyTarget(state), c.result);
-    EXPECT_EQ(Calls(KQ560SIM_OP_WRITE_READ), c.transfers);
-    EXPECT_EQ(state.chipIndex.load(), c.selected);
+    EXPECT_EQ(Calls() - before, c.calls);
+    EXPECT_EQ(state.chipIndex.load(), c.after);
+    EXPECT_EQ(Calls(KQ560SIM_OP_SPI), 0u);
   }
 }
 
@@ -56,75 +65,9 @@ TEST_F(Identify, AvrTargetTooSlowForTheBitTimingIsNotRecognised) {
   EXPECT_EQ(IdentifyTarget(state), kResultNotRecognised);
 }
 
-TEST_F(Identify, At89PathForItsPartsAndForNoChoice) {
-  struct Case {
-    const char* attached;
-    ChipIndex selected;
-    ResultCode expected;
-  } cases[] = {
-      {"AT89S51", 11, kResultOk},        {"AT89S52", 12, kResultOk},
-      {"AT89S52", 11, kResultWrongChip}, {"AT89S51", 12, kResultWrongChip},
-      {"AT89S52", -1, kResultOk},        {"AT89S51", 13, kResultOk},  // byte 1 not tested
-      {"none", 11, kResultNotRecognised}, {"MEGA8", 12, kResultNotRecognised},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.attached) + " as " + std::to_string(c.selected));
-    KQ560SimReset();
-    Connect(c.attached, c.selected);
-    EXPECT_EQ(IdentifyTarget(state), c.expected);
-    EXPECT_EQ(state.chipIndex.load(), c.selected);
-  }
-}
-
-TEST_F(Identify, WaitsAreExactlyTheDataSheetPauses) {
-  Connect("MEGA32", 3);
-  ASSERT_EQ(IdentifyTarget(state), kResultOk);
-  EXPECT_EQ(Waits(), (std::vector<uint32_t>{200}));
-
-  Waits().clear();
-  KQ560SimReset();
-  Connect("AT89S52", 12);
-  ASSERT_EQ(IdentifyTarget(state), kResultOk);
-  EXPECT_EQ(Waits(), (std::vector<uint32_t>{1, 100, 20}));
-}
-
-TEST_F(Identify, IdentificationIgnoresTheFastModeAndLeavesTargetProgrammable) {
-  Connect("MEGA16", 2);
-  state.fastSpi = 1;
-  ASSERT_EQ(IdentifyTarget(state), kResultOk);
-  EXPECT_EQ(Calls(KQ560SIM_OP_SPI), 0u);
-}
-
-// Every bridge call of identification, made to fail in turn, gives 1 and
-// nothing else; the calls after it are not made.
-TEST_F(Identify, EachFailedCallIsATransferFailure) {
-  for (const char* chip : {"MEGA128", "AT89S52"}) {
-    KQ560SimReset();
-    Connect(chip, chip[0] == 'A' ? 12 : 5);
-    const uint64_t before = Calls();
-    ASSERT_EQ(IdentifyTarget(state), kResultOk);
-    const uint64_t total = Calls() - before;
-    for (uint64_t n = 1; n <= total; ++n) {
-      SCOPED_TRACE(std::string(chip) + " call " + std::to_string(n));
-      KQ560SimReset();
-      Connect(chip, chip[0] == 'A' ? 12 : 5);
-      const std::string fault = "fail=" + std::to_string(Calls() + n);
-      ASSERT_TRUE(KQ560SimSetFaults(fault.c_str()));
-      EXPECT_EQ(IdentifyTarget(state), kResultTransferFailed);
-      EXPECT_EQ(Calls(), before + n);
-    }
-  }
-}
-
-TEST_F(Identify, ACorruptedSignatureBitIsAWrongChipNeverAnotherPart) {
-  for (int bit = 0; bit < 8; ++bit) {
-    KQ560SimReset();
-    Connect("MEGA8", 1);
-    // Calls: 3 line calls, enable, byte 0, byte 1, byte 2. Byte 2 arrives in the 4th reply byte.
-    const std::string fault = "flip=" + std::to_string(Calls() + 7) + ":" + std::to_string(24 + bit) + ":7";
-    ASSERT_TRUE(KQ560SimSetFaults(fault.c_str())) << KQ560SimLastDiagnostic();
-    EXPECT_EQ(IdentifyTarget(state), kResultWrongChip) << "bit " << bit;
-  }
+TEST_F(Identify, EveryFailedCallIsATransferFailure) {
+  for (ChipIndex chip : {5, 12})
+    EveryFailedCallIsATransferFailure([&] { Connect(ChipName(chip), chip); }, [&] { return IdentifyTarget(state); });
 }
 
 }  // namespace

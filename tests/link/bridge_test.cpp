@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <utility>
 #include <vector>
 
 #include "tests/link/fake_kq560.h"
@@ -11,75 +10,52 @@ namespace {
 
 using Ops = std::vector<Kq560Op>;
 
-class BridgeTest : public ::testing::Test {
- protected:
-  void SetUp() override { ResetFake(); }
+Ops CalledOps() {
+  Ops ops;
+  for (const Kq560Call& c : Fake().calls) ops.push_back(c.op);
+  return ops;
+}
 
-  static Ops CalledOps() {
-    Ops ops;
-    for (const Kq560Call& c : Fake().calls) ops.push_back(c.op);
-    return ops;
-  }
-};
-
-TEST_F(BridgeTest, OpenSelectsMsbFirstStreamingOnlyWithHardwareSpi) {
-  // Any open result but -1 means open, 0 included.
-  const std::pair<uint32_t, int32_t> kCases[] = {{0x2F, 77}, {0x30, 0}};
-  for (const auto& [version, opened] : kCases) {
-    SCOPED_TRACE(version);
+// Any open result but -1 means open, 0 included; only a bridge with the
+// hardware SPI stream is switched to most-significant-bit-first streaming.
+TEST(Bridge, OpenSelectsMsbFirstStreamingOnlyWithHardwareSpi) {
+  for (const auto& [version, opened] : std::vector<std::pair<uint32_t, int32_t>>{{0x2F, 77}, {0x30, 0}}) {
     ResetFake();
     Fake().openResults[4] = opened;
     Fake().version = version;
     BridgeState state = ClosedBridge();
     ASSERT_TRUE(OpenBridge(4, &state));
-
     Ops expected = {Kq560Op::Open, Kq560Op::SetExclusive, Kq560Op::GetVerIC};
     if (version >= 0x30) expected.push_back(Kq560Op::SetStream);
     ASSERT_EQ(CalledOps(), expected);
     for (const Kq560Call& c : Fake().calls) EXPECT_EQ(c.slot, 4u);
     EXPECT_EQ(Fake().calls[1].arg, 1u);  // exclusive
-    if (version >= 0x30) {
-      EXPECT_EQ(Fake().calls[3].arg, 0x81u);
-    }
-    EXPECT_TRUE(state.open);
-    EXPECT_EQ(state.device, 4u);
-    EXPECT_EQ(state.openResult, opened);
-    EXPECT_EQ(state.version, version);
+    EXPECT_EQ(Fake().calls.back().arg, version >= 0x30 ? 0x81u : 0u);
+    EXPECT_TRUE(state.open && state.device == 4 && state.openResult == opened && state.version == version);
     EXPECT_EQ(state.hardwareSpi, version >= 0x30);
   }
 }
 
-TEST_F(BridgeTest, ScanStopsAtTheFirstSlotThatOpensAndFailureMarksTheBridgeClosed) {
+// The scan stops at the first slot that opens; a bridge that is gone costs
+// sixteen opens and marks the state closed; only an open bridge is closed.
+TEST(Bridge, ScanAndClose) {
+  ResetFake();
   Fake().openResults[2] = 5;
   Fake().openResults[3] = 6;
   BridgeState state = ClosedBridge();
   ASSERT_TRUE(OpenFirstBridge(&state));
-  const auto opens = Fake().CallsOf(Kq560Op::Open);
-  ASSERT_EQ(opens.size(), 3u);
-  for (uint32_t i = 0; i < 3; ++i) EXPECT_EQ(opens[i].slot, i);
-  EXPECT_EQ(state.device, 2u);
-  EXPECT_TRUE(state.open);
-  EXPECT_TRUE(state.hardwareSpi);
-
-  ResetFake();  // the bridge is gone: all sixteen slots tried, nothing else called
-  EXPECT_FALSE(OpenFirstBridge(&state));
-  EXPECT_EQ(CalledOps(), Ops(16, Kq560Op::Open));
-  EXPECT_EQ(Fake().calls.back().slot, 15u);
-  EXPECT_FALSE(state.open);
-  EXPECT_FALSE(state.hardwareSpi);
-  EXPECT_EQ(state.openResult, -1);
-}
-
-TEST_F(BridgeTest, CloseReleasesOnlyAnOpenBridge) {
-  Fake().openResults[1] = 1;
-  BridgeState state = ClosedBridge();
-  ASSERT_TRUE(OpenBridge(1, &state));
+  EXPECT_EQ(CalledOps(), (Ops{Kq560Op::Open, Kq560Op::Open, Kq560Op::Open, Kq560Op::SetExclusive,
+                              Kq560Op::GetVerIC, Kq560Op::SetStream}));
+  EXPECT_TRUE(state.open && state.device == 2 && state.hardwareSpi && Fake().calls[2].slot == 2);
   ResetFake();
   CloseBridge(&state);
   CloseBridge(&state);
-  ASSERT_EQ(CalledOps(), Ops{Kq560Op::Close});
-  EXPECT_EQ(Fake().calls[0].slot, 1u);
-  EXPECT_FALSE(state.open);
+  EXPECT_EQ(CalledOps(), Ops{Kq560Op::Close});
+  EXPECT_TRUE(!state.open && Fake().calls[0].slot == 2);
+  ResetFake();
+  EXPECT_FALSE(OpenFirstBridge(&state));
+  EXPECT_EQ(CalledOps(), Ops(16, Kq560Op::Open));
+  EXPECT_TRUE(!state.open && !state.hardwareSpi && state.openResult == -1 && Fake().calls.back().slot == 15);
 }
 
 }  // namespace

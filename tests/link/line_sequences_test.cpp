@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
 #include <vector>
 
 #include "tests/link/fake_kq560.h"
@@ -11,13 +10,11 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct Sequence {
+const struct Sequence {
   const char* name;
   uint32_t (*run)(uint32_t);
   std::vector<Bytes> packets;  // one bridge write each, without filler
-};
-
-const std::vector<Sequence> kSequences = {
+} kSequences[] = {
     {"EnterAvrProgramming", EnterAvrProgramming, {{0xAB, 0x80, 0x6A, 0xE0, 0x20}}},
     {"EnterAt89Programming", EnterAt89Programming, {{0xAB, 0x82, 0x6A, 0xE0, 0x20}}},
     {"DriveLinesLow", DriveLinesLow, {{0xAB, 0x80, 0x6A, 0x20}}},
@@ -30,14 +27,9 @@ const std::vector<Sequence> kSequences = {
       {0xAB, 0xFD, 0x42, 0x20}}},
 };
 
-class LineSequencesTest : public ::testing::Test {
- protected:
-  void SetUp() override { ResetFake(); }
-};
-
 // The result is the last call's, as it is: the Reset button counts only
-// exactly 1 as success.
-TEST_F(LineSequencesTest, EachSequenceSendsItsPacketsAndReturnsTheLastResult) {
+// exactly 1 as success. The first failed call ends a sequence.
+TEST(LineSequences, EachSequenceSendsItsPacketsAndStopsAtTheFirstFailure) {
   for (const Sequence& s : kSequences) {
     SCOPED_TRACE(s.name);
     ResetFake();
@@ -45,20 +37,11 @@ TEST_F(LineSequencesTest, EachSequenceSendsItsPacketsAndReturnsTheLastResult) {
     EXPECT_EQ(s.run(9), s.packets.size() + 1);
     ASSERT_EQ(Fake().calls.size(), s.packets.size());
     for (size_t i = 0; i < s.packets.size(); ++i) {
-      const Kq560Call& call = Fake().calls[i];
-      EXPECT_EQ(call.op, Kq560Op::WriteData);
-      EXPECT_EQ(call.slot, 9u);
-      EXPECT_EQ(call.bytes, s.packets[i]);
+      EXPECT_EQ(Fake().calls[i].op, Kq560Op::WriteData);
+      EXPECT_EQ(Fake().calls[i].slot, 9u);
+      EXPECT_EQ(Fake().calls[i].bytes, s.packets[i]);
     }
-  }
-}
-
-// Among them ResetAvrTarget failing at its second call: the third is never
-// made and the lines stay as the entry packet left them.
-TEST_F(LineSequencesTest, FirstFailedCallEndsTheSequence) {
-  for (const Sequence& s : kSequences) {
     for (size_t failing = 0; failing < s.packets.size(); ++failing) {
-      SCOPED_TRACE(std::string(s.name) + " failing call " + std::to_string(failing));
       ResetFake();
       Fake().dataResults[failing] = 0;
       EXPECT_EQ(s.run(1), 0u);
