@@ -2,72 +2,138 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace fs = std::filesystem;
 
 namespace {
 
 TEST(HexByName, LastThreeCharactersInAnyCase) {
-  for (const char* path : {"a.HEX", "a.hex", "proghex", "C:\\x\\B.Hex", "HEX"})
-    EXPECT_TRUE(IsHexPath(path)) << path;
-  for (const char* path : {"a.bin", "a.ihx", "a.hex.bin", "he", "", "a.hex ", "a.he"})
-    EXPECT_FALSE(IsHexPath(path)) << path;
+  for (const char* path : {"a.HEX", "a.hex", "proghex", "C:\\x\\B.Hex", "HEX"}) EXPECT_TRUE(IsHexPath(path)) << path;
+  for (const char* path : {"a.bin", "a.ihx", "a.hex.bin", "he", "", "a.hex "}) EXPECT_FALSE(IsHexPath(path)) << path;
 }
 
+std::vector<uint8_t> Bytes(size_t size, uint8_t seed) {
+  std::vector<uint8_t> bytes(size);
+  for (size_t i = 0; i < size; ++i) bytes[i] = uint8_t(i * 7 + seed);
+  return bytes;
+}
+
+// Every file lives in a folder with a Chinese name, under a Chinese name: the
+// layer must pass such names to the system intact whatever the code page.
 class ProgramFileTest : public ::testing::Test {
  protected:
-  std::string Write(const std::string& name, size_t size) {
-    const std::filesystem::path path = std::filesystem::temp_directory_path() / std::filesystem::u8path(name);
-    std::vector<char> bytes(size);
-    for (size_t i = 0; i < size; ++i) bytes[i] = char(i * 7 + 1);
-    std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(size));
-    made_.push_back(path);
-    return path.u8string();
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / fs::u8path(u8"mcufeed-程序-" + std::string(
+        ::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
   }
   void TearDown() override {
-    for (auto& p : made_) std::filesystem::remove(p);
+    SetFileReadFunction(nullptr);
+    fs::remove_all(dir_);
   }
-  std::vector<std::filesystem::path> made_;
+  std::string PathOf(const std::string& name) const { return (dir_ / fs::u8path(name)).u8string(); }
+  std::string Make(const std::string& name, const std::vector<uint8_t>& bytes) {
+    std::ofstream(dir_ / fs::u8path(name), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                                  std::streamsize(bytes.size()));
+    return PathOf(name);
+  }
+  std::vector<uint8_t> Contents(const std::string& path) {
+    std::ifstream in(fs::u8path(path), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  std::vector<std::string> Names() {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_)) names.push_back(entry.path().filename().u8string());
+    return names;
+  }
+  FileReadStatus Read(const std::string& path) { return ReadProgramFile(path.c_str(), buffer_.data(), &read_); }
+
+  fs::path dir_;
+  uint32_t read_ = 0;
   static std::vector<uint8_t> buffer_;
 };
 std::vector<uint8_t> ProgramFileTest::buffer_(kProgramBufferSize);
 
-TEST_F(ProgramFileTest, SizeLimitsAreInclusiveOfOneMebibyte) {
-  uint32_t read = 99;
-  EXPECT_EQ(ReadProgramFile(Write("mcufeed-empty.bin", 0).c_str(), buffer_.data(), &read),
-            FileReadStatus::SizeError);
-  EXPECT_EQ(ReadProgramFile(Write("mcufeed-big.bin", kProgramBufferSize + 1).c_str(), buffer_.data(), &read),
-            FileReadStatus::SizeError);
-  ASSERT_EQ(ReadProgramFile(Write("mcufeed-max.bin", kProgramBufferSize).c_str(), buffer_.data(), &read),
-            FileReadStatus::Ok);
-  EXPECT_EQ(read, kProgramBufferSize);
-  EXPECT_EQ(buffer_[kProgramBufferSize - 1], uint8_t((kProgramBufferSize - 1) * 7 + 1));
+TEST_F(ProgramFileTest, ReadsWholeFilesOfOneByteToOneMebibyte) {
+  struct Case { size_t size; FileReadStatus status; } cases[] = {
+      {0, FileReadStatus::SizeError}, {1000, FileReadStatus::Ok}, {kProgramBufferSize, FileReadStatus::Ok},
+      {kProgramBufferSize + 1, FileReadStatus::SizeError}};
+  for (const Case& c : cases) {
+    const std::vector<uint8_t> bytes = Bytes(c.size, uint8_t(c.size));
+    ASSERT_EQ(Read(Make(u8"固件.bin", bytes)), c.status) << c.size;
+    if (c.status != FileReadStatus::Ok) continue;
+    EXPECT_EQ(read_, c.size);
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), buffer_.begin())) << c.size;
+  }
+  EXPECT_EQ(Read(PathOf("missing.bin")), FileReadStatus::OpenFailed);
+  EXPECT_EQ(Read(dir_.u8string()), FileReadStatus::OpenFailed);  // a folder
 }
 
-TEST_F(ProgramFileTest, ReadsTheBytesExactly) {
-  uint32_t read = 0;
-  ASSERT_EQ(ReadProgramFile(Write("mcufeed-1000.bin", 1000).c_str(), buffer_.data(), &read),
-            FileReadStatus::Ok);
-  EXPECT_EQ(read, 1000u);
-  EXPECT_EQ(buffer_[0], 1);
-  EXPECT_EQ(buffer_[999], uint8_t(999 * 7 + 1));
+// No file system fails a read after a good open on demand: the seam does.
+TEST_F(ProgramFileTest, ReadThatFailsOrComesUpShortIsAReadError) {
+  const std::string path = Make("short.bin", Bytes(100, 1));
+  for (FileReadFunction read : {FileReadFunction([](intptr_t, uint8_t*, uint32_t, uint32_t*) { return false; }),
+                                FileReadFunction([](intptr_t, uint8_t*, uint32_t size, uint32_t* got) {
+                                  *got = size > 60 ? 60 : 0;  // the file shrank under us
+                                  return true;
+                                })}) {
+    SetFileReadFunction(read);
+    EXPECT_EQ(Read(path), FileReadStatus::ReadFailed);
+    EXPECT_EQ(read_, 0u);
+  }
 }
 
-TEST_F(ProgramFileTest, MissingFileOrFolderDoesNotOpen) {
-  uint32_t read = 0;
-  const std::string missing = (std::filesystem::temp_directory_path() / "mcufeed-no-such-file.hex").u8string();
-  EXPECT_EQ(ReadProgramFile(missing.c_str(), buffer_.data(), &read), FileReadStatus::OpenFailed);
-  EXPECT_EQ(ReadProgramFile(std::filesystem::temp_directory_path().u8string().c_str(), buffer_.data(), &read),
-            FileReadStatus::OpenFailed);
+TEST_F(ProgramFileTest, WholeFileReplacesTheTargetOrLeavesItUntouched) {
+  const std::string target = Make(u8"读回.bin", Bytes(5000, 3));
+  const std::vector<uint8_t> shorter = Bytes(300, 9);
+  ASSERT_TRUE(WriteWholeFile(target.c_str(), shorter.data(), uint32_t(shorter.size())));
+  EXPECT_EQ(Contents(target), shorter);
+  EXPECT_EQ(Names(), std::vector<std::string>{u8"读回.bin"});  // no temporary file left
+
+  // A folder in the target's place, a missing folder: nothing written, nothing left.
+  fs::create_directory(dir_ / "folder");
+  EXPECT_FALSE(WriteWholeFile(PathOf("folder").c_str(), shorter.data(), 10));
+  EXPECT_FALSE(WriteWholeFile(PathOf("no/such.bin").c_str(), shorter.data(), 10));
+  EXPECT_TRUE(fs::is_directory(dir_ / "folder"));
+  EXPECT_EQ(Names().size(), 2u);
 }
 
-TEST_F(ProgramFileTest, NonAsciiNamesOpen) {
-  uint32_t read = 0;
-  const std::string path = Write(u8"mcufeed-程序.bin", 16);
-  ASSERT_EQ(ReadProgramFile(path.c_str(), buffer_.data(), &read), FileReadStatus::Ok);
-  EXPECT_EQ(read, 16u);
+TEST_F(ProgramFileTest, PathsBeyondTheOldLimitWork) {
+  fs::path deep = dir_;
+  for (int i = 0; i < 3; ++i) deep /= std::string(100, char('a' + i));
+#ifdef _WIN32
+  fs::create_directories(L"\\\\?\\" + deep.wstring());
+#else
+  fs::create_directories(deep);
+#endif
+  const std::string path = (deep / u8"长路径.bin").u8string();
+  ASSERT_GT(path.size(), 320u);
+  const std::vector<uint8_t> bytes = Bytes(700, 5);
+  ASSERT_TRUE(WriteWholeFile(path.c_str(), bytes.data(), uint32_t(bytes.size())));
+  ASSERT_EQ(Read(path), FileReadStatus::Ok);
+  EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), buffer_.begin()));
 }
+
+#ifdef _WIN32
+// A file another program still writes could be read short: it is refused.
+TEST_F(ProgramFileTest, FileHeldOpenForWritingDoesNotOpen) {
+  const std::string path = Make("busy.bin", Bytes(64, 2));
+  const HANDLE writer = CreateFileW(fs::u8path(path).wstring().c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Read(path), FileReadStatus::OpenFailed);
+  CloseHandle(writer);
+  EXPECT_EQ(Read(path), FileReadStatus::Ok);
+}
+#endif
 
 }  // namespace
