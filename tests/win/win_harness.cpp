@@ -1,15 +1,11 @@
 #include "tests/win/win_harness.h"
 
-#include <algorithm>
-#include <atomic>
-
-#include "app/command_line.h"
 #include "app/program_file.h"
-#include "engine/engine_state.h"
 
 namespace wintest {
 
 Hooks g_hooks;
+std::atomic<bool> g_jobParked{false};
 
 namespace {
 
@@ -24,14 +20,13 @@ std::vector<std::string> g_scratchFiles;
 
 DWORD g_testThread = 0;
 std::atomic<int> g_gateSkip{-1};  // waits to let pass before parking; -1: the gate is open
-std::atomic<bool> g_gateParked{false};
 const HANDLE g_gateReleased = CreateEventW(nullptr, TRUE, TRUE, nullptr);
 
 void VirtualWait(uint32_t milliseconds) {
   if (GetCurrentThreadId() != g_testThread && g_gateSkip.load() >= 0 && g_gateSkip-- == 0) {
-    g_gateParked = true;
+    g_jobParked = true;
     WaitForSingleObject(g_gateReleased, INFINITE);
-    g_gateParked = false;
+    g_jobParked = false;
   }
   KQ560SimAdvanceMs(milliseconds);
 }
@@ -61,10 +56,7 @@ BoxIcon IconOf(HWND box) {
   return BoxIcon::None;
 }
 
-bool ButtonShown(HWND box, int id) {
-  const HWND button = GetDlgItem(box, id);
-  return button && (GetWindowLongW(button, GWL_STYLE) & WS_VISIBLE);
-}
+bool ButtonShown(HWND box, int id) { return GetWindowLongW(GetDlgItem(box, id), GWL_STYLE) & WS_VISIBLE; }
 
 void CALLBACK RunDialogScript(HWND, UINT, UINT_PTR timer, DWORD) {
   KillTimer(nullptr, timer);
@@ -83,8 +75,8 @@ void OnActivate(HWND window) {
   if (GetDlgItem(window, 0xFFFF)) {  // a message box: its text has this id
     const HWND owner = GetWindow(window, GW_OWNER);
     const bool yesNo = ButtonShown(window, IDYES) && ButtonShown(window, IDNO);
-    BoxRecord box = {ItemText(window, 0xFFFF), WindowText(window), owner, owner && IsWindowVisible(owner),
-                     IconOf(window), yesNo, {}};
+    BoxRecord box = {ItemText(window, 0xFFFF), WindowText(window), owner, owner && IsWindowVisible(owner), yesNo,
+                     IconOf(window), {}};
     GetWindowRect(window, &box.rect);
     g_hooks.boxes.push_back(box);
     if (g_hooks.onBox) g_hooks.onBox(box);
@@ -111,8 +103,7 @@ std::string Utf8(const wchar_t* wide) {
 
 std::string WindowText(HWND window) {
   wchar_t buffer[2048] = {};
-  GetWindowTextW(window, buffer, 2048);
-  return Utf8(buffer);
+  return GetWindowTextW(window, buffer, 2048), Utf8(buffer);
 }
 
 void ExpectCentredOverMain(const RECT& window) {
@@ -139,21 +130,12 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
 }
 
 void PumpFor(DWORD milliseconds) {
-  const ULONGLONG until = GetTickCount64() + milliseconds;
-  PumpUntil([until] { return GetTickCount64() >= until; }, milliseconds + 1000);
+  PumpUntil([until = GetTickCount64() + milliseconds] { return GetTickCount64() >= until; }, milliseconds + 1000);
 }
 
-void ArmJobGate(int skipWaits) {
-  ResetEvent(g_gateReleased);
-  g_gateSkip = skipWaits;
-}
+void ArmJobGate(int skipWaits) { ResetEvent(g_gateReleased), g_gateSkip = skipWaits; }
 
-bool JobParked() { return g_gateParked; }
-
-void ReleaseJobGate() {
-  g_gateSkip = -1;
-  SetEvent(g_gateReleased);
-}
+void ReleaseJobGate() { g_gateSkip = -1, SetEvent(g_gateReleased); }
 
 void ClearSettings() { RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey); }
 
@@ -177,12 +159,6 @@ std::string WriteScratchFile(const std::string& name, const std::vector<uint8_t>
 std::vector<uint8_t> Pattern(size_t length, uint8_t seed) {
   std::vector<uint8_t> bytes(length);
   for (size_t i = 0; i < length; ++i) bytes[i] = uint8_t((i * 97 + seed * 13) % 251);
-  return bytes;
-}
-
-std::vector<uint8_t> TargetMemory(uint32_t memory, uint32_t length, uint32_t slot) {
-  std::vector<uint8_t> bytes(length);
-  EXPECT_EQ(KQ560SimReadMemory(slot, memory, 0, bytes.data(), length), length);
   return bytes;
 }
 
@@ -246,20 +222,10 @@ void WindowTest::DiscardMainWindow() {
   PrepareAppState(g_app, GetModuleHandleW(nullptr));
 }
 
-void WindowTest::UseCommandLine(const std::string& line) {
-  CommandLine command;
-  ASSERT_EQ(ParseCommandLine(line.c_str(), &command), kCommandLineAccepted) << line;
-  AdoptCommandLine(g_app, command);
-}
-
 void WindowTest::Replug(uint32_t slot, bool plugged, uint32_t version) {
   ASSERT_TRUE(plugged ? KQ560SimPlug(slot, version) : KQ560SimUnplug(slot));
   ASSERT_TRUE(KQ560SimWaitNotices(5000));
   PumpFor(30);
-}
-
-bool WindowTest::Logged(const std::string& text) const {
-  return std::find(g_hooks.statusLog.begin(), g_hooks.statusLog.end(), text) != g_hooks.statusLog.end();
 }
 
 }  // namespace wintest

@@ -9,14 +9,13 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
-#include <cstdint>
+#include <algorithm>
+#include <atomic>
 #include <functional>
-#include <initializer_list>
 #include <set>
-#include <string>
-#include <vector>
 
 #include "app/app_startup.h"
+#include "app/command_line.h"
 #include "app/main_window_logic.h"
 #include "app/win/main_window.h"
 #include "app/win/win_text.h"
@@ -31,9 +30,8 @@ enum class BoxIcon { None, Information, Exclamation, Question };  // None: none 
 struct BoxRecord {
   std::string text, caption;  // UTF-8
   HWND owner;
-  bool ownerVisible;
+  bool ownerVisible, yesNo;
   BoxIcon icon;
-  bool yesNo;
   RECT rect;
 };
 
@@ -57,7 +55,8 @@ void PumpFor(DWORD milliseconds);
 // While armed, an engine wait on any thread but the test's parks until
 // released, holding a job at a known point; the first `skipWaits` pass.
 void ArmJobGate(int skipWaits = 0);
-bool JobParked();
+extern std::atomic<bool> g_jobParked;
+inline bool JobParked() { return g_jobParked; }
 void ReleaseJobGate();
 
 void ClearSettings();
@@ -72,12 +71,14 @@ std::vector<uint8_t> Pattern(size_t length, uint8_t seed);
 
 inline uint64_t BridgeCalls() {
   KQ560SimStats stats;
-  KQ560SimGetStats(&stats);
-  return stats.calls;
+  return KQ560SimGetStats(&stats), stats.calls;
 }
 // Makes the bridge call `n` calls from now fail (1: the next one).
 inline void FailCallFromNow(uint64_t n) { KQ560SimSetFaults(("fail=" + std::to_string(BridgeCalls() + n)).c_str()); }
-std::vector<uint8_t> TargetMemory(uint32_t memory, uint32_t length, uint32_t slot = 0);
+inline std::vector<uint8_t> TargetMemory(uint32_t memory, uint32_t length, uint32_t slot = 0) {
+  std::vector<uint8_t> bytes(length);
+  return KQ560SimReadMemory(slot, memory, 0, bytes.data(), length), bytes;
+}
 
 // What the hooks saw and do; fresh for every test.
 struct Hooks {
@@ -94,7 +95,7 @@ struct Hooks {
   std::vector<std::string> dialogTitles;
   std::vector<std::string> statusLog;  // every status text since the window opened
   int captionFlips = 0;                // WM_NCACTIVATE seen by the main window (a flash is one)
-  std::set<HWND> scriptedDialogs;
+  std::set<HWND> scriptedDialogs;  // seen by the hook, and the next one due for its script
   HWND pendingDialog = nullptr;
 };
 extern Hooks g_hooks;
@@ -115,7 +116,11 @@ class WindowTest : public ::testing::Test {
   // Destroys the window and starts afresh: simulator and AppState (not the settings).
   void DiscardMainWindow();
   // Applies a command line as the entry would (it must be accepted).
-  void UseCommandLine(const std::string& line);
+  void UseCommandLine(const std::string& line) {
+    CommandLine command;
+    ASSERT_EQ(ParseCommandLine(line.c_str(), &command), kCommandLineAccepted) << line;
+    AdoptCommandLine(g_app, command);
+  }
 
   HWND Item(int id) const { return GetDlgItem(main_, id); }
   std::string Status() const { return ItemText(main_, IDC_STATUS); }
@@ -141,7 +146,9 @@ class WindowTest : public ::testing::Test {
   bool WaitForJobEnd(DWORD timeoutMs = 30000) { return PumpUntil([] { return g_app.jobHandle.load() == kJobIdle; }, timeoutMs); }
   // The main dialog has ended (EndDialog hides a modeless dialog).
   bool Ended() const { return main_ && !IsWindowVisible(main_); }
-  bool Logged(const std::string& text) const;
+  bool Logged(const std::string& text) const {
+    return std::count(g_hooks.statusLog.begin(), g_hooks.statusLog.end(), text) > 0;
+  }
 
   HWND main_ = nullptr;
 };
