@@ -107,6 +107,7 @@ TEST_F(JobTest, RunningJobCanOnlyBeStopped) {
 TEST_F(JobTest, UnplugWhileProgramming) {
   OpenWithFile(WriteScratchFile("unplug.bin", Pattern(600, 8)));
   ASSERT_TRUE(StartHeldJob(1));
+  ASSERT_EQ(Status(), "正在对MEGA8的FLASH进行编程...");
   Replug(4, true);  // another bridge: ignored
   Replug(0, false);
   EXPECT_EQ(Status(), "与KQ560设备失去连接");
