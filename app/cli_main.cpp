@@ -176,7 +176,7 @@ int main(int argc, char** argv) {
     app.eepromTarget = command.commandOp == kCommandOpWriteEeprom ? 1 : 0;
     app.engine.stopRequest.store(0);
     app.jobHandle.store(1);  // the job runs on this thread; the marker only says so
-    switch (DownloadJob(app, view)) {
+    switch (DownloadJob(app, view, app.filePath)) {
       case JobOutcome::Success: exitCode = kExitOk; break;
       case JobOutcome::IdentifyFailed: exitCode = kExitIdentify; break;
       case JobOutcome::FileFailed: exitCode = kExitFile; break;

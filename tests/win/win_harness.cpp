@@ -1,36 +1,32 @@
 #include "tests/win/win_harness.h"
 
-#include <algorithm>
-#include <atomic>
-
-#include "app/command_line.h"
-#include "engine/engine_state.h"
+#include "app/program_file.h"
 
 namespace wintest {
 
 Hooks g_hooks;
+std::atomic<bool> g_jobParked{false};
 
 namespace {
 
 const wchar_t kSettingsKey[] = L"Software\\Corvane\\mcufeed";
 // Per process, so that test programs running side by side never meet.
-std::wstring ScratchName() { return L"mcufeed-tests-" + std::to_wstring(GetCurrentProcessId()); }
+const std::wstring kScratchName = L"mcufeed-tests-" + std::to_wstring(GetCurrentProcessId());
 HKEY g_sandbox = nullptr;
 std::wstring g_scratchFolder;
-std::vector<std::wstring> g_scratchFiles;
+std::vector<std::string> g_scratchFiles;
 
 // ---- job gate and virtual clock ----
 
 DWORD g_testThread = 0;
 std::atomic<int> g_gateSkip{-1};  // waits to let pass before parking; -1: the gate is open
-std::atomic<bool> g_gateParked{false};
 const HANDLE g_gateReleased = CreateEventW(nullptr, TRUE, TRUE, nullptr);
 
 void VirtualWait(uint32_t milliseconds) {
   if (GetCurrentThreadId() != g_testThread && g_gateSkip.load() >= 0 && g_gateSkip-- == 0) {
-    g_gateParked = true;
+    g_jobParked = true;
     WaitForSingleObject(g_gateReleased, INFINITE);
-    g_gateParked = false;
+    g_jobParked = false;
   }
   KQ560SimAdvanceMs(milliseconds);
 }
@@ -38,27 +34,29 @@ void VirtualWait(uint32_t milliseconds) {
 // ---- hooks ----
 
 HHOOK g_hook = nullptr;
-WNDPROC g_statusProc = nullptr;
+WNDPROC g_statusProc = nullptr, g_mainProc = nullptr;
 
-LRESULT CALLBACK StatusLogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK StatusSpy(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_SETTEXT && lParam) g_hooks.statusLog.push_back(Utf8(reinterpret_cast<const wchar_t*>(lParam)));
   return CallWindowProcW(g_statusProc, window, message, wParam, lParam);
 }
 
-BoxIcon IconOf(HWND box) {
-  HWND control = GetDlgItem(box, 0x0440);      // wine's template
-  if (!control) control = GetDlgItem(box, 0x0014);  // Windows'
-  const HICON icon = control ? reinterpret_cast<HICON>(SendMessageW(control, STM_GETICON, 0, 0)) : nullptr;
-  if (!icon) return BoxIcon::None;
-  if (icon == LoadIconW(nullptr, IDI_INFORMATION)) return BoxIcon::Information;
-  if (icon == LoadIconW(nullptr, IDI_EXCLAMATION)) return BoxIcon::Exclamation;
-  return icon == LoadIconW(nullptr, IDI_QUESTION) ? BoxIcon::Question : BoxIcon::None;
+LRESULT CALLBACK MainSpy(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCACTIVATE) ++g_hooks.captionFlips;
+  return CallWindowProcW(g_mainProc, window, message, wParam, lParam);
 }
 
-bool ButtonShown(HWND box, int id) {
-  const HWND button = GetDlgItem(box, id);
-  return button && (GetWindowLongW(button, GWL_STYLE) & WS_VISIBLE);
+BoxIcon IconOf(HWND box) {
+  HWND control = GetDlgItem(box, 0x0440);           // wine's template
+  if (!control) control = GetDlgItem(box, 0x0014);  // Windows'
+  const HICON icon = control ? reinterpret_cast<HICON>(SendMessageW(control, STM_GETICON, 0, 0)) : nullptr;
+  for (auto [id, kind] : {std::pair<LPCWSTR, BoxIcon>{IDI_INFORMATION, BoxIcon::Information},
+                          {IDI_EXCLAMATION, BoxIcon::Exclamation}, {IDI_QUESTION, BoxIcon::Question}})
+    if (icon && icon == LoadIconW(nullptr, id)) return kind;
+  return BoxIcon::None;
 }
+
+bool ButtonShown(HWND box, int id) { return GetWindowLongW(GetDlgItem(box, id), GWL_STYLE) & WS_VISIBLE; }
 
 void CALLBACK RunDialogScript(HWND, UINT, UINT_PTR timer, DWORD) {
   KillTimer(nullptr, timer);
@@ -77,12 +75,12 @@ void OnActivate(HWND window) {
   if (GetDlgItem(window, 0xFFFF)) {  // a message box: its text has this id
     const HWND owner = GetWindow(window, GW_OWNER);
     const bool yesNo = ButtonShown(window, IDYES) && ButtonShown(window, IDNO);
-    BoxRecord box = {ItemText(window, 0xFFFF), WindowText(window), owner, owner && IsWindowVisible(owner),
-                     IconOf(window), yesNo, {}};
+    BoxRecord box = {ItemText(window, 0xFFFF), WindowText(window), owner, owner && IsWindowVisible(owner), yesNo,
+                     IconOf(window), {}};
     GetWindowRect(window, &box.rect);
     g_hooks.boxes.push_back(box);
     if (g_hooks.onBox) g_hooks.onBox(box);
-    const int answer = yesNo ? g_hooks.questionAnswer : IDOK;
+    const int answer = yesNo ? g_hooks.questionAnswer : IDOK;  // posted: the box is still being set up
     PostMessageW(window, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(window, answer)));
   } else if (g_app.mainWindow && (window != g_app.mainWindow || g_hooks.scriptMainWindow) &&
              g_hooks.scriptedDialogs.insert(window).second) {
@@ -98,8 +96,6 @@ LRESULT CALLBACK TestCbtHook(int code, WPARAM wParam, LPARAM lParam) {
 
 }  // namespace
 
-// ---- text and controls ----
-
 std::string Utf8(const wchar_t* wide) {
   char buffer[4096];
   return WideCharToMultiByte(CP_UTF8, 0, wide, -1, buffer, sizeof buffer, nullptr, nullptr) ? buffer : "";
@@ -107,16 +103,7 @@ std::string Utf8(const wchar_t* wide) {
 
 std::string WindowText(HWND window) {
   wchar_t buffer[2048] = {};
-  GetWindowTextW(window, buffer, 2048);
-  return Utf8(buffer);
-}
-
-std::string ItemText(HWND dialog, int id) { return WindowText(GetDlgItem(dialog, id)); }
-bool BoxChecked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
-bool ItemEnabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
-
-void PressIn(HWND dialog, int id) {
-  SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+  return GetWindowTextW(window, buffer, 2048), Utf8(buffer);
 }
 
 void ExpectCentredOverMain(const RECT& window) {
@@ -125,8 +112,6 @@ void ExpectCentredOverMain(const RECT& window) {
   EXPECT_EQ(window.left, main.left + (main.right - main.left) / 2 - (window.right - window.left) / 2);
   EXPECT_EQ(window.top, main.top + (main.bottom - main.top) / 2 - (window.bottom - window.top) / 2);
 }
-
-// ---- pumping and the gate ----
 
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
   const ULONGLONG deadline = GetTickCount64() + timeoutMs;
@@ -145,28 +130,17 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
 }
 
 void PumpFor(DWORD milliseconds) {
-  const ULONGLONG until = GetTickCount64() + milliseconds;
-  PumpUntil([until] { return GetTickCount64() >= until; }, milliseconds + 1000);
+  PumpUntil([until = GetTickCount64() + milliseconds] { return GetTickCount64() >= until; }, milliseconds + 1000);
 }
 
-void ArmJobGate(int skipWaits) {
-  ResetEvent(g_gateReleased);
-  g_gateSkip = skipWaits;
-}
+void ArmJobGate(int skipWaits) { ResetEvent(g_gateReleased), g_gateSkip = skipWaits; }
 
-bool JobParked() { return g_gateParked; }
-
-void ReleaseJobGate() {
-  g_gateSkip = -1;
-  SetEvent(g_gateReleased);
-}
-
-// ---- settings, files and the simulator ----
+void ReleaseJobGate() { g_gateSkip = -1, SetEvent(g_gateReleased); }
 
 void ClearSettings() { RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey); }
 
-void StoreSetting(const wchar_t* name, DWORD value) {
-  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kSettingsKey, name, REG_DWORD, &value, sizeof value), ERROR_SUCCESS);
+void StoreSetting(const wchar_t* name, DWORD value, DWORD type) {
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kSettingsKey, name, type, &value, sizeof value), ERROR_SUCCESS);
 }
 
 int64_t Stored(const wchar_t* name) {
@@ -176,14 +150,10 @@ int64_t Stored(const wchar_t* name) {
 }
 
 std::string WriteScratchFile(const std::string& name, const std::vector<uint8_t>& bytes) {
-  const std::wstring path = g_scratchFolder + L"\\" + Widen(name.c_str()).text;
+  const std::string path = Utf8(g_scratchFolder.c_str()) + "\\" + name;
+  EXPECT_TRUE(WriteWholeFile(path.c_str(), bytes.data(), uint32_t(bytes.size())));
   g_scratchFiles.push_back(path);
-  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  EXPECT_NE(file, INVALID_HANDLE_VALUE);
-  DWORD written = 0;
-  if (!bytes.empty()) WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr);
-  CloseHandle(file);
-  return Utf8(path.c_str());
+  return path;
 }
 
 std::vector<uint8_t> Pattern(size_t length, uint8_t seed) {
@@ -192,31 +162,15 @@ std::vector<uint8_t> Pattern(size_t length, uint8_t seed) {
   return bytes;
 }
 
-uint64_t BridgeCalls() {
-  KQ560SimStats stats;
-  KQ560SimGetStats(&stats);
-  return stats.calls;
-}
-
-void FailCallFromNow(uint64_t n) { KQ560SimSetFaults(("fail=" + std::to_string(BridgeCalls() + n)).c_str()); }
-
-std::vector<uint8_t> TargetMemory(uint32_t memory, uint32_t length, uint32_t slot) {
-  std::vector<uint8_t> bytes(length);
-  EXPECT_EQ(KQ560SimReadMemory(slot, memory, 0, bytes.data(), length), length);
-  return bytes;
-}
-
-// ---- fixture ----
-
 void WindowTest::SetUp() {
   // HKEY_CURRENT_USER redirected to a scratch key: the settings never meet a user's.
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (L"Software\\" + ScratchName()).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (L"Software\\" + kScratchName).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                             nullptr, &g_sandbox, nullptr),
             ERROR_SUCCESS);
   ASSERT_EQ(RegOverridePredefKey(HKEY_CURRENT_USER, g_sandbox), ERROR_SUCCESS);
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);
-  g_scratchFolder = temp + ScratchName();
+  g_scratchFolder = temp + kScratchName;
   CreateDirectoryW(g_scratchFolder.c_str(), nullptr);
   g_testThread = GetCurrentThreadId();
   InitCommonControls();
@@ -236,11 +190,12 @@ void WindowTest::TearDown() {
   KQ560SimWaitNotices(2000);
   PumpFor(10);
   SetWaitRoutine(nullptr);
+  SetFileReadFunction(nullptr);
   UnhookWindowsHookEx(g_hook);
   RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
   RegCloseKey(g_sandbox);
-  RegDeleteTreeW(HKEY_CURRENT_USER, (L"Software\\" + ScratchName()).c_str());
-  for (const std::wstring& file : g_scratchFiles) DeleteFileW(file.c_str());
+  RegDeleteTreeW(HKEY_CURRENT_USER, (L"Software\\" + kScratchName).c_str());
+  for (const std::string& file : g_scratchFiles) DeleteFileW(Widen(file.c_str()).text);
   g_scratchFiles.clear();
   RemoveDirectoryW(g_scratchFolder.c_str());
 }
@@ -252,7 +207,8 @@ HWND WindowTest::OpenMainWindow(bool show) {
   if (!main_ || !show) return main_;
   // Logged from here on; initialisation's texts are in the control already.
   g_statusProc = reinterpret_cast<WNDPROC>(
-      SetWindowLongPtrW(Item(IDC_STATUS), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(StatusLogProc)));
+      SetWindowLongPtrW(Item(IDC_STATUS), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(StatusSpy)));
+  g_mainProc = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(main_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(MainSpy)));
   ShowWindow(main_, SW_SHOW);
   PumpFor(20);
   return main_;
@@ -266,34 +222,10 @@ void WindowTest::DiscardMainWindow() {
   PrepareAppState(g_app, GetModuleHandleW(nullptr));
 }
 
-void WindowTest::UseCommandLine(const std::string& line) {
-  CommandLine command;
-  ASSERT_EQ(ParseCommandLine(line.c_str(), &command), kCommandLineAccepted) << line;
-  AdoptCommandLine(g_app, command);
-}
-
-void WindowTest::ExpectEnabled(std::initializer_list<int> enabled, std::initializer_list<int> disabled) const {
-  for (int id : enabled) EXPECT_TRUE(Enabled(id)) << id;
-  for (int id : disabled) EXPECT_FALSE(Enabled(id)) << id;
-}
-
-void WindowTest::SelectChip(int32_t index) {
-  SendMessageW(Item(IDC_CHIP_LIST), CB_SETCURSEL, WPARAM(intptr_t(index)), 0);
-  SendMessageW(main_, WM_COMMAND, MAKEWPARAM(IDC_CHIP_LIST, CBN_SELCHANGE), reinterpret_cast<LPARAM>(Item(IDC_CHIP_LIST)));
-}
-
 void WindowTest::Replug(uint32_t slot, bool plugged, uint32_t version) {
   ASSERT_TRUE(plugged ? KQ560SimPlug(slot, version) : KQ560SimUnplug(slot));
   ASSERT_TRUE(KQ560SimWaitNotices(5000));
   PumpFor(30);
-}
-
-bool WindowTest::WaitForJobEnd(DWORD timeoutMs) {
-  return PumpUntil([] { return g_app.jobHandle.load() == kJobIdle; }, timeoutMs);
-}
-
-bool WindowTest::Logged(const std::string& text) const {
-  return std::find(g_hooks.statusLog.begin(), g_hooks.statusLog.end(), text) != g_hooks.statusLog.end();
 }
 
 }  // namespace wintest

@@ -9,14 +9,13 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
-#include <cstdint>
+#include <algorithm>
+#include <atomic>
 #include <functional>
-#include <initializer_list>
 #include <set>
-#include <string>
-#include <vector>
 
 #include "app/app_startup.h"
+#include "app/command_line.h"
 #include "app/main_window_logic.h"
 #include "app/win/main_window.h"
 #include "app/win/win_text.h"
@@ -31,19 +30,20 @@ enum class BoxIcon { None, Information, Exclamation, Question };  // None: none 
 struct BoxRecord {
   std::string text, caption;  // UTF-8
   HWND owner;
-  bool ownerVisible;
+  bool ownerVisible, yesNo;
   BoxIcon icon;
-  bool yesNo;
   RECT rect;
 };
 
 std::string Utf8(const wchar_t* wide);
 std::string WindowText(HWND window);
-std::string ItemText(HWND dialog, int id);
-bool BoxChecked(HWND dialog, int id);
-bool ItemEnabled(HWND dialog, int id);
+inline std::string ItemText(HWND dialog, int id) { return WindowText(GetDlgItem(dialog, id)); }
+inline bool BoxChecked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
+inline bool ItemEnabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
 // Sends a command to a dialog as its button would.
-void PressIn(HWND dialog, int id);
+inline void PressIn(HWND dialog, int id) {
+  SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
 // The window sits centred over the main window (no desktop clamping).
 void ExpectCentredOverMain(const RECT& window);
 
@@ -55,11 +55,12 @@ void PumpFor(DWORD milliseconds);
 // While armed, an engine wait on any thread but the test's parks until
 // released, holding a job at a known point; the first `skipWaits` pass.
 void ArmJobGate(int skipWaits = 0);
-bool JobParked();
+extern std::atomic<bool> g_jobParked;
+inline bool JobParked() { return g_jobParked; }
 void ReleaseJobGate();
 
 void ClearSettings();
-void StoreSetting(const wchar_t* name, DWORD value);
+void StoreSetting(const wchar_t* name, DWORD value, DWORD type = REG_DWORD);
 // The stored DWORD, or -1 when there is none.
 int64_t Stored(const wchar_t* name);
 
@@ -68,10 +69,16 @@ std::string WriteScratchFile(const std::string& name, const std::vector<uint8_t>
 // Bytes that never repeat within 251 and are never 0xFF (the erased value), so a missed byte shows.
 std::vector<uint8_t> Pattern(size_t length, uint8_t seed);
 
-uint64_t BridgeCalls();
+inline uint64_t BridgeCalls() {
+  KQ560SimStats stats;
+  return KQ560SimGetStats(&stats), stats.calls;
+}
 // Makes the bridge call `n` calls from now fail (1: the next one).
-void FailCallFromNow(uint64_t n);
-std::vector<uint8_t> TargetMemory(uint32_t memory, uint32_t length, uint32_t slot = 0);
+inline void FailCallFromNow(uint64_t n) { KQ560SimSetFaults(("fail=" + std::to_string(BridgeCalls() + n)).c_str()); }
+inline std::vector<uint8_t> TargetMemory(uint32_t memory, uint32_t length, uint32_t slot = 0) {
+  std::vector<uint8_t> bytes(length);
+  return KQ560SimReadMemory(slot, memory, 0, bytes.data(), length), bytes;
+}
 
 // What the hooks saw and do; fresh for every test.
 struct Hooks {
@@ -87,7 +94,8 @@ struct Hooks {
   bool scriptMainWindow = false;
   std::vector<std::string> dialogTitles;
   std::vector<std::string> statusLog;  // every status text since the window opened
-  std::set<HWND> scriptedDialogs;
+  int captionFlips = 0;                // WM_NCACTIVATE seen by the main window (a flash is one)
+  std::set<HWND> scriptedDialogs;  // seen by the hook, and the next one due for its script
   HWND pendingDialog = nullptr;
 };
 extern Hooks g_hooks;
@@ -108,28 +116,39 @@ class WindowTest : public ::testing::Test {
   // Destroys the window and starts afresh: simulator and AppState (not the settings).
   void DiscardMainWindow();
   // Applies a command line as the entry would (it must be accepted).
-  void UseCommandLine(const std::string& line);
+  void UseCommandLine(const std::string& line) {
+    CommandLine command;
+    ASSERT_EQ(ParseCommandLine(line.c_str(), &command), kCommandLineAccepted) << line;
+    AdoptCommandLine(g_app, command);
+  }
 
   HWND Item(int id) const { return GetDlgItem(main_, id); }
   std::string Status() const { return ItemText(main_, IDC_STATUS); }
   bool Enabled(int id) const { return ItemEnabled(main_, id); }
   bool Checked(int id) const { return BoxChecked(main_, id); }
-  void ExpectEnabled(std::initializer_list<int> enabled, std::initializer_list<int> disabled) const;
+  void ExpectEnabled(std::initializer_list<int> enabled, std::initializer_list<int> disabled) const {
+    for (int id : enabled) EXPECT_TRUE(Enabled(id)) << id;
+    for (int id : disabled) EXPECT_FALSE(Enabled(id)) << id;
+  }
   int32_t Selection() const { return int32_t(SendMessageW(Item(IDC_CHIP_LIST), CB_GETCURSEL, 0, 0)); }
   UINT MenuState(UINT id) const { return GetMenuState(GetSystemMenu(main_, FALSE), id, MF_BYCOMMAND); }
 
   void Press(int id) { PressIn(main_, id); }
   // Picks a chip-list entry as the user would (selection, then its notice).
-  void SelectChip(int32_t index);
+  void SelectChip(int32_t index) {
+    SendMessageW(Item(IDC_CHIP_LIST), CB_SETCURSEL, WPARAM(intptr_t(index)), 0);
+    PressIn(main_, IDC_CHIP_LIST);
+  }
   void SystemCommand(UINT id) { SendMessageW(main_, WM_SYSCOMMAND, id, 0); }
   // Plugs or unplugs a bridge through the simulator, then serves the window's notice.
   void Replug(uint32_t slot, bool plugged, uint32_t version = 0x30);
   bool JobRunning() const { return g_app.jobHandle.load() != kJobIdle; }
-  bool WaitForJobEnd(DWORD timeoutMs = 30000);
+  bool WaitForJobEnd(DWORD timeoutMs = 30000) { return PumpUntil([] { return g_app.jobHandle.load() == kJobIdle; }, timeoutMs); }
   // The main dialog has ended (EndDialog hides a modeless dialog).
   bool Ended() const { return main_ && !IsWindowVisible(main_); }
-
-  bool Logged(const std::string& text) const;
+  bool Logged(const std::string& text) const {
+    return std::count(g_hooks.statusLog.begin(), g_hooks.statusLog.end(), text) > 0;
+  }
 
   HWND main_ = nullptr;
 };
