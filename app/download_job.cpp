@@ -9,7 +9,7 @@
 
 namespace {
 
-JobOutcome RunJob(AppState& app, DownloadView& view) {
+JobOutcome RunJob(AppState& app, DownloadView& view, const char* path, ProgramImage& loaded) {
   EngineState& engine = app.engine;
   view.ShowStatus(kTextIdentifying);
   if (const char* failure = IdentifyFailureText(IdentifyTarget(engine))) {
@@ -17,8 +17,7 @@ JobOutcome RunJob(AppState& app, DownloadView& view) {
     return JobOutcome::IdentifyFailed;
   }
 
-  ProgramImage loaded;
-  const ImageLoadStatus load = LoadProgramImage(app.filePath, &view, &loaded);
+  const ImageLoadStatus load = LoadProgramImage(path, &view, &loaded);
   if (const char* failure = ImageLoadFailureText(load)) {
     view.ShowStatus(failure);
     return load == ImageLoadStatus::HexFailed ? JobOutcome::HexFailed : JobOutcome::FileFailed;
@@ -42,16 +41,18 @@ JobOutcome RunJob(AppState& app, DownloadView& view) {
 
   char success[64];
   std::snprintf(success, sizeof success, "下载成功,共下载%u字节", unsigned(length));
-  if (const char* outcome = WriteOutcomeText(result, success)) view.ShowStatus(outcome);
+  view.ShowStatus(WriteOutcomeText(result, success));
   return result == kResultOk ? JobOutcome::Success : JobOutcome::WriteFailed;
 }
 
 }  // namespace
 
-JobOutcome DownloadJob(AppState& app, DownloadView& view) {
+JobOutcome DownloadJob(AppState& app, DownloadView& view, const char* pathUtf8, ProgramImage* loaded) {
   view.SetJobControls(true);
   view.SetProgress(app.engine.progressRange.low);
-  const JobOutcome outcome = RunJob(app, view);
+  ProgramImage image{FileBuffer, 0, false, false, 0, 0};
+  const JobOutcome outcome = RunJob(app, view, pathUtf8, image);
+  if (loaded) *loaded = image;
   view.SetProgress(app.engine.progressRange.low);
   view.SetJobControls(false);
   app.jobHandle.store(kJobIdle);

@@ -1,8 +1,16 @@
 #include "app/program_file.h"
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
+
+#include "app/program_file_os.h"
+
+namespace {
+
+FileReadFunction g_read = nullptr;
+
+}  // namespace
+
+void SetFileReadFunction(FileReadFunction read) { g_read = read; }
 
 bool IsHexPath(const char* path) {
   const size_t n = std::strlen(path);
@@ -18,20 +26,29 @@ bool IsHexPath(const char* path) {
 
 FileReadStatus ReadProgramFile(const char* pathUtf8, uint8_t* buffer, uint32_t* bytesRead) {
   *bytesRead = 0;
-  // u8path: on Windows the file is opened through the wide API, so any name works.
-  const std::filesystem::path path = std::filesystem::u8path(pathUtf8);
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) return FileReadStatus::OpenFailed;
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return FileReadStatus::OpenFailed;
-  file.seekg(0, std::ios::end);
-  const std::streamoff size = file.tellg();
-  if (size <= 0 || size > std::streamoff(kProgramBufferSize)) {
-    return size < 0 ? FileReadStatus::ReadFailed : FileReadStatus::SizeError;
+  const intptr_t file = file_os::OpenForRead(pathUtf8);
+  if (file == file_os::kNoFile) return FileReadStatus::OpenFailed;
+  uint64_t size = 0;
+  FileReadStatus status = FileReadStatus::Ok;
+  if (!file_os::SizeOf(file, &size)) {
+    status = FileReadStatus::ReadFailed;
+  } else if (size == 0 || size > kProgramBufferSize) {
+    status = FileReadStatus::SizeError;
+  } else {
+    // A file that shrinks or fails under us is a read error, never a shorter image.
+    const FileReadFunction read = g_read ? g_read : file_os::Read;
+    uint32_t total = 0;
+    while (total < size) {
+      uint32_t got = 0;
+      if (!read(file, buffer + total, uint32_t(size) - total, &got) || got == 0) break;
+      total += got;
+    }
+    if (total == size) {
+      *bytesRead = total;
+    } else {
+      status = FileReadStatus::ReadFailed;
+    }
   }
-  file.seekg(0, std::ios::beg);
-  file.read(reinterpret_cast<char*>(buffer), size);
-  if (file.gcount() != size) return FileReadStatus::ReadFailed;
-  *bytesRead = uint32_t(size);
-  return FileReadStatus::Ok;
+  file_os::Close(file);
+  return status;
 }

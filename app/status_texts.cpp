@@ -13,7 +13,7 @@ const char* IdentifyFailureText(ResultCode result) {
 const char* WriteOutcomeText(ResultCode result, const char* successText) {
   switch (result) {
     case kResultOk: return successText;
-    case kResultTransferFailed: return nullptr;
+    case kResultTransferFailed: return kTextTransferFailed;
     case kResultStopped: return "用户终止";
     case kResultTooLong: return "下载文件有效长度超出芯片容量";
     case kResultVerifyFailed: return "数据校验错误,请重新下载";

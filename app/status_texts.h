@@ -5,9 +5,9 @@
 // The text for a failed identification, or null for success (the operation goes on).
 const char* IdentifyFailureText(ResultCode result);
 
-// The text after a writer returned `result`, or null when the last text stays
-// (result 1: the programming or verification text remains). `successText` is
-// used for 0.
+// The text after a writer returned `result`; `successText` for 0. Every
+// result has a final text: a failed bridge call must not leave the stage text
+// standing, as if the half-written chip were still being programmed.
 const char* WriteOutcomeText(ResultCode result, const char* successText);
 
 constexpr const char* kTextTransferFailed = "数据传输失败";

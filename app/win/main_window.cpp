@@ -173,7 +173,7 @@ class WindowJobView : public DownloadView {
 
 DWORD WINAPI DownloadThread(void* parameter) {
   WindowJobView view(static_cast<HWND>(parameter));
-  DownloadJob(g_app, view);
+  DownloadJob(g_app, view, g_app.filePath);
   return 0;
 }
 
