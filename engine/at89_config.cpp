@@ -25,3 +25,20 @@ bool WriteAt89LockLevel(uint32_t device, int level) {
   }
   return true;
 }
+
+At89LockWriteResult WriteAt89LockLevelChecked(uint32_t device, int level) {
+  if (!WriteAt89LockLevel(device, level)) return {ConfigWriteStatus::TransferFailed, -1};
+  uint8_t lockByte = 0;
+  if (!ReadAt89LockByte(device, &lockByte)) return {ConfigWriteStatus::ReadBackFailed, -1};
+  const int held = At89LockLevelFromByte(lockByte);
+  return {held == level ? ConfigWriteStatus::Ok : ConfigWriteStatus::Mismatch, held};
+}
+
+ConfigMessage At89WriteMessage(const At89LockWriteResult& result) {
+  switch (result.status) {
+    case ConfigWriteStatus::Ok: return {kAt89ConfigWriteOkFormat, MessageIcon::Information};
+    case ConfigWriteStatus::Mismatch: return {kConfigMismatchFormat, MessageIcon::Exclamation};
+    // This dialog reports its failed transfers with the information icon.
+    default: return {kTransferFailedText, MessageIcon::Information};
+  }
+}

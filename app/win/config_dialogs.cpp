@@ -29,10 +29,17 @@ class DialogBoxes : public ConfigBoxes {
 ChipIndex SelectedChip() { return g_app.engine.chipIndex.load(); }
 uint32_t Device() { return g_app.engine.deviceIndex.load(); }
 
-void ShowChipMessage(HWND dialog, const char* format, const char* chipName) {
+UINT IconStyle(MessageIcon icon) { return icon == MessageIcon::Exclamation ? MB_ICONEXCLAMATION : MB_ICONINFORMATION; }
+
+void ShowChipMessage(HWND dialog, const char* format, const char* chipName, MessageIcon icon = MessageIcon::Information) {
   char text[128];
   std::snprintf(text, sizeof text, format, chipName);
-  ShowMessage(dialog, text, MB_OK | MB_ICONINFORMATION);
+  ShowMessage(dialog, text, MB_OK | IconStyle(icon));
+}
+
+// A Yes/No question that defaults to No: true when the user chose Yes.
+bool AskBeforeWriting(HWND dialog, const char* text) {
+  return ShowMessage(dialog, text, MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2) == IDYES;
 }
 
 void SetChipTitle(HWND dialog, const char* chipName) {
@@ -45,8 +52,12 @@ void EndConfigDialog(HWND dialog) { EndDialog(dialog, 0); }
 
 // ---- AVR fuse and lock bits ----
 
+// What this dialog has read of the chip; one AVR dialog is open at a time.
+AvrConfigSession g_avrSession;
+
 void AvrInitialise(HWND dialog) {
   const ChipIndex chip = SelectedChip();
+  g_avrSession = AvrConfigSession();
   for (const ConfigBox& box : kAvrConfigBoxes) {
     if (box.byte != ConfigByte::High && box.byte != ConfigByte::Low) continue;
     if (const char* caption = AvrBoxCaption(chip, box.controlId)) SetItemTextUtf8(dialog, box.controlId, caption);
@@ -68,7 +79,7 @@ void AvrInitialise(HWND dialog) {
 void AvrRead(HWND dialog, WORD marker) {
   const ChipIndex chip = SelectedChip();
   DialogBoxes boxes(dialog);
-  if (!ReadAvrConfig(Device(), chip, boxes)) {
+  if (!ReadAvrConfig(Device(), chip, boxes, g_avrSession)) {
     ShowMessage(dialog, kTransferFailedText, MB_OK | MB_ICONEXCLAMATION);
     return;
   }
@@ -81,13 +92,18 @@ void AvrRead(HWND dialog, WORD marker) {
 void AvrWrite(HWND dialog) {
   const ChipIndex chip = SelectedChip();
   DialogBoxes boxes(dialog);
-  const AvrWriteOutcome outcome = WriteAvrConfig(Device(), chip, boxes);
-  if (!outcome.ok) {
-    const UINT icon = outcome.failureIcon == MessageIcon::Exclamation ? MB_ICONEXCLAMATION : MB_ICONINFORMATION;
-    ShowMessage(dialog, kTransferFailedText, MB_OK | icon);
-    return;
+  // Writing boxes that never showed the chip's bytes would send the
+  // template's guesses (a low fuse of 0xFF selects a crystal the board may lack).
+  if (!g_avrSession.allRead && !AskBeforeWriting(dialog, kAvrUnreadQuestion)) return;
+  const uint8_t hazards =
+      AvrConfigHazards(chip, g_avrSession.lastRead, g_avrSession.known, AvrConfigFromBoxes(boxes), kAllConfigBytes);
+  if (hazards) {
+    char question[512];
+    FormatAvrHazardQuestion(hazards, question, sizeof question);
+    if (!AskBeforeWriting(dialog, question)) return;
   }
-  ShowChipMessage(dialog, kAvrConfigWriteOkFormat, ChipName(chip));
+  const ConfigMessage message = AvrWriteMessage(WriteAvrConfig(Device(), chip, boxes, g_avrSession));
+  ShowChipMessage(dialog, message.format, ChipName(chip), message.icon);
 }
 
 // ---- AT89S5x lock bits ----
@@ -114,11 +130,11 @@ void At89Write(HWND dialog) {
   // No level chosen (the automatic read failed and the user picked none):
   // nothing is sent, since any lock sequence would be a guess.
   if (level < 0) return;
-  if (!WriteAt89LockLevel(Device(), level)) {
-    ShowMessage(dialog, kTransferFailedText, MB_OK | MB_ICONINFORMATION);
-    return;
-  }
-  ShowChipMessage(dialog, kAt89ConfigWriteOkFormat, At89ChipName());
+  const At89LockWriteResult result = WriteAt89LockLevelChecked(Device(), level);
+  if (result.status == ConfigWriteStatus::Mismatch)  // show the level the chip really holds
+    CheckRadioButton(dialog, kAt89LockButtons[0], kAt89LockButtons[3], kAt89LockButtons[result.readBackLevel]);
+  const ConfigMessage message = At89WriteMessage(result);
+  ShowChipMessage(dialog, message.format, At89ChipName(), message.icon);
 }
 
 }  // namespace

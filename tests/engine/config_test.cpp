@@ -1,4 +1,5 @@
 #include <map>
+#include <sstream>
 
 #include "engine/at89_config.h"
 #include "engine/avr_config.h"
@@ -15,40 +16,159 @@ class FakeBoxes : public ConfigBoxes {
   std::map<int, bool> checked;
 };
 
-TEST(AvrConfigLayout, CaptionsPerChip) {
-  EXPECT_STREQ(AvrBoxCaption(6, 1022), "S8515C");
-  EXPECT_STREQ(AvrBoxCaption(7, 1022), "S8535C");
-  EXPECT_STREQ(AvrBoxCaption(5, 1023), "JTAGEN");
-  EXPECT_STREQ(AvrBoxCaption(10, 1031), "CKDIV8");
-  EXPECT_EQ(AvrBoxCaption(1, 1022), nullptr) << "MEGA8 keeps the template";
-  EXPECT_EQ(AvrBoxCaption(10, 1024), nullptr) << "SPIEN is SPIEN everywhere";
-  // Extended row: the chip's names, or the bit number on a disabled box.
-  EXPECT_STREQ(AvrBoxCaption(6, 1030), "2");
-  EXPECT_STREQ(AvrBoxCaption(6, 1039), "1");
-  EXPECT_STREQ(AvrBoxCaption(6, 1040), "0");
-  EXPECT_STREQ(AvrBoxCaption(4, 1039), "M103C");
-  EXPECT_STREQ(AvrBoxCaption(4, 1030), "2");
-  EXPECT_STREQ(AvrBoxCaption(8, 1040), "SPMEN");
-  EXPECT_STREQ(AvrBoxCaption(8, 1039), "1");
-  EXPECT_STREQ(AvrBoxCaption(9, 1030), "BTSZ1");
+std::vector<std::string> Words(const char* text) {
+  std::istringstream in(text);
+  std::vector<std::string> words;
+  for (std::string w; in >> w;) words.push_back(w);
+  return words;
 }
 
-TEST(AvrConfigLayout, UsedExtendedBoxesAndBytesBuiltFromBoxes) {
-  const int ext[3] = {1030, 1039, 1040};
-  const bool used[][3] = {{false, false, false}, {false, true, true}, {false, false, true}, {true, true, true}};
-  const ChipIndex chips[] = {1, 5, 8, 10};
-  for (int c = 0; c < 4; ++c)
-    for (int b = 0; b < 3; ++b) EXPECT_EQ(AvrBoxUsed(chips[c], ext[b]), used[c][b]) << chips[c] << " " << ext[b];
-  for (const ConfigBox& box : kAvrConfigBoxes)
-    if (box.byte != ConfigByte::Extended) {
-      EXPECT_TRUE(AvrBoxUsed(1, box.controlId));
-    }
+// The dialog's labels of every chip, highest bit first, "-" where the chip has
+// no such bit: MEGA8's are the template's captions.
+struct ChipLabels {
+  ChipIndex chip;
+  const char *high, *low, *ext;
+  bool bootLocks;
+};
+const char* const kLowOlder = "BODLEVEL BODEN SUT1 SUT0 CKSEL3 CKSEL2 CKSEL1 CKSEL0";
+const char* const kLowNewer = "CKDIV8 CKOUT SUT1 SUT0 CKSEL3 CKSEL2 CKSEL1 CKSEL0";
+const ChipLabels kLabels[] = {
+    {1, "RSTDISBL WDTON SPIEN CKOPT EESAVE BOOTSZ1 BOOTSZ0 BOOTRST", kLowOlder, "- - -", true},
+    {2, "OCDEN JTAGEN SPIEN CKOPT EESAVE BOOTSZ1 BOOTSZ0 BOOTRST", kLowOlder, "- - -", true},
+    {3, "OCDEN JTAGEN SPIEN CKOPT EESAVE BOOTSZ1 BOOTSZ0 BOOTRST", kLowOlder, "- - -", true},
+    {4, "OCDEN JTAGEN SPIEN CKOPT EESAVE BOOTSZ1 BOOTSZ0 BOOTRST", kLowOlder, "- M103C WDTON", true},
+    {5, "OCDEN JTAGEN SPIEN CKOPT EESAVE BOOTSZ1 BOOTSZ0 BOOTRST", kLowOlder, "- M103C WDTON", true},
+    {6, "S8515C WDTON SPIEN CKOPT EESAVE BOOTSZ1 BOOTSZ0 BOOTRST", kLowOlder, "- - -", true},
+    {7, "S8535C WDTON SPIEN CKOPT EESAVE BOOTSZ1 BOOTSZ0 BOOTRST", kLowOlder, "- - -", true},
+    {8, "RSTDISBL DWEN SPIEN WDTON EESAVE BLEVEL2 BLEVEL1 BLEVEL0", kLowNewer, "- - SPMEN", false},
+    {9, "RSTDISBL DWEN SPIEN WDTON EESAVE BLEVEL2 BLEVEL1 BLEVEL0", kLowNewer, "BTSZ1 BTSZ0 BTRST", true},
+    {10, "RSTDISBL DWEN SPIEN WDTON EESAVE BLEVEL2 BLEVEL1 BLEVEL0", kLowNewer, "BTSZ1 BTSZ0 BTRST", true},
+};
 
-  EXPECT_EQ(ConfigByteFromChecked(ConfigByte::Lock, 0xFF), 0xC0) << "bits 7 and 6 have no box";
-  EXPECT_EQ(ConfigByteFromChecked(ConfigByte::Extended, 0xFF), 0xF8);
-  EXPECT_EQ(ConfigByteFromChecked(ConfigByte::High, 0xFF), 0x20) << "SPIEN is never programmed";
-  EXPECT_EQ(ConfigByteFromChecked(ConfigByte::Low, 0x81), 0x7E);
-  EXPECT_EQ(ConfigByteFromChecked(ConfigByte::High, 0x00), 0xFF);
+TEST(AvrConfigBits, EveryChipsNamesCaptionsAndBoxes) {
+  struct Row {
+    ConfigByte byte;
+    std::vector<int> ids;  // highest bit first
+  } const rows[] = {{ConfigByte::High, {1022, 1023, 1024, 1025, 1026, 1027, 1028, 1029}},
+                    {ConfigByte::Low, {1031, 1032, 1033, 1034, 1035, 1036, 1037, 1038}},
+                    {ConfigByte::Extended, {1030, 1039, 1040}},
+                    {ConfigByte::Lock, {1016, 1017, 1018, 1019, 1020, 1021}}};
+  for (const ChipLabels& c : kLabels) {
+    SCOPED_TRACE(ChipName(c.chip));
+    const std::vector<std::string> names[4] = {
+        Words(c.high), Words(c.low), Words(c.ext),
+        Words(c.bootLocks ? "BootLock12 BootLock11 BootLock02 BootLock01 Lock2 Lock1" : "- - - - Lock2 Lock1")};
+    EXPECT_EQ(HasExtendedFuse(c.chip), names[2] != Words("- - -"));
+    for (int r = 0; r < 4; ++r)
+      for (size_t i = 0; i < rows[r].ids.size(); ++i) {
+        const int id = rows[r].ids[i], bit = int(rows[r].ids.size() - 1 - i);
+        const std::string& name = names[r][i];
+        const char* got = AvrConfigBitName(c.chip, rows[r].byte, bit);
+        EXPECT_EQ(got ? got : "-", name) << id;
+        const char* caption = AvrBoxCaption(c.chip, id);
+        if (rows[r].byte == ConfigByte::Extended) {  // the template's are always replaced
+          EXPECT_EQ(caption ? caption : "(template)", name == "-" ? std::to_string(bit) : name) << id;
+          EXPECT_EQ(AvrBoxUsed(c.chip, id), name != "-") << id;
+        } else if (rows[r].byte == ConfigByte::Lock) {
+          EXPECT_EQ(caption, nullptr) << id;
+        } else {
+          EXPECT_EQ(caption ? caption : Words(r == 0 ? kLabels[0].high : kLabels[0].low)[i], name) << id;
+        }
+      }
+  }
+  EXPECT_EQ(AvrConfigBitName(11, ConfigByte::Low, 0), nullptr);
+}
+
+TEST(AvrConfigBits, WrittenBytesKeepBitsWithoutABoxAndSpienAtOne) {
+  const std::tuple<ConfigByte, uint8_t, uint8_t> cases[] = {{ConfigByte::Lock, 0xFF, 0xC0},
+                                                            {ConfigByte::Extended, 0xFF, 0xF8},
+                                                            {ConfigByte::High, 0xFF, 0x20},
+                                                            {ConfigByte::High, 0x00, 0xFF},
+                                                            {ConfigByte::Low, 0x81, 0x7E}};
+  for (const auto& [byte, checked, value] : cases) EXPECT_EQ(ConfigByteFromChecked(byte, checked), value);
+}
+
+TEST(AvrConfigReadBack, OnlyTheBitsTheChipHoldsMustMatch) {
+  struct Case {
+    ChipIndex chip;
+    ConfigByte byte;
+    uint8_t written, read;
+    bool differs;
+  } const cases[] = {
+      {1, ConfigByte::Lock, 0xFF, 0xEF, true},   // a lock bit written 1 that reads 0
+      {1, ConfigByte::Lock, 0x3F, 0xFF, false},  // bits 7 and 6 are no lock bits
+      {9, ConfigByte::Lock, 0xC3, 0xFF, true},
+      {8, ConfigByte::Lock, 0xC3, 0xFF, false},  // MEGA48 has no boot lock bits
+      {8, ConfigByte::Lock, 0xFE, 0xFF, true},
+      {1, ConfigByte::High, 0xFF, 0xDF, false},  // SPIEN
+      {2, ConfigByte::High, 0xFF, 0x7F, true},
+      {1, ConfigByte::Low, 0xFF, 0xFE, true},
+      {1, ConfigByte::Low, 0x7F, 0xFF, true},
+      {4, ConfigByte::Extended, 0xFB, 0xFF, false},
+      {4, ConfigByte::Extended, 0xFF, 0xFD, true},
+      {8, ConfigByte::Extended, 0xF9, 0xFF, false},
+      {8, ConfigByte::Extended, 0xFE, 0xFF, true},
+      {10, ConfigByte::Extended, 0xFB, 0xFF, true},
+      {10, ConfigByte::Extended, 0x07, 0xFF, false},
+      {1, ConfigByte::Extended, 0x00, 0xFF, false},  // no extended byte
+  };
+  for (const Case& c : cases) {
+    AvrConfigValues written, read;
+    ConfigValue(written, c.byte) = c.written;
+    ConfigValue(read, c.byte) = c.read;
+    const uint8_t flag = ConfigByteFlag(c.byte);
+    EXPECT_EQ(AvrConfigMismatches(c.chip, written, read, kAllConfigBytes), c.differs ? flag : 0)
+        << c.chip << " " << int(c.byte) << " " << int(c.written);
+    EXPECT_EQ(AvrConfigMismatches(c.chip, written, read, uint8_t(kAllConfigBytes & ~flag)), 0);
+  }
+}
+
+TEST(AvrConfigHazards, ResetDisableAndDebugWireOnTheChipsThatHaveThem) {
+  // Chip, has RSTDISBL at high bit 7, has DWEN at high bit 6.
+  const std::tuple<ChipIndex, bool, bool> chips[] = {{1, true, false},  {2, false, false}, {3, false, false},
+                                                     {4, false, false}, {5, false, false}, {6, false, false},
+                                                     {7, false, false}, {8, true, true},   {9, true, true},
+                                                     {10, true, true}};
+  const AvrConfigValues fresh{0xFF, 0xFF, 0xFF, 0xE1};
+  for (const auto& [chip, resetDisable, debugWire] : chips) {
+    AvrConfigValues next = fresh;
+    next.high = 0x7F;
+    EXPECT_EQ(AvrConfigHazards(chip, fresh, kAllConfigBytes, next, kAllConfigBytes),
+              resetDisable ? kHazardResetDisabled : 0) << chip;
+    next.high = 0xBF;
+    EXPECT_EQ(AvrConfigHazards(chip, fresh, kAllConfigBytes, next, kAllConfigBytes), debugWire ? kHazardDebugWire : 0)
+        << chip;
+  }
+}
+
+TEST(AvrConfigHazards, OnlyAChangeToTheDangerousValueCounts) {
+  constexpr uint8_t kHigh = ConfigByteFlag(ConfigByte::High), kLow = ConfigByteFlag(ConfigByte::Low);
+  constexpr uint8_t R = kHazardResetDisabled, D = kHazardDebugWire, E = kHazardExternalClock, C = kHazardClockSource;
+  struct Case {
+    uint8_t known, which;
+    uint8_t high, low;          // as last read
+    uint8_t nextHigh, nextLow;  // to be written
+    uint8_t hazards;
+  } const cases[] = {
+      {kHigh | kLow, kAllConfigBytes, 0xDF, 0xE1, 0xDF, 0xE1, 0},      // nothing changes
+      {kHigh | kLow, kAllConfigBytes, 0x7F, 0xE1, 0x3F, 0xE1, D},      // RSTDISBL was programmed already
+      {kLow, kAllConfigBytes, 0x7F, 0xE1, 0x7F, 0xE1, R},              // high byte not read
+      {kLow, kAllConfigBytes, 0x00, 0xE1, 0xFF, 0xE1, 0},              // unprogrammed is safe
+      {kLow, kLow, 0xFF, 0xE1, 0x3F, 0xE1, 0},                         // high byte not written
+      {kHigh | kLow, kAllConfigBytes, 0xDF, 0xE1, 0xDF, 0xE0, E},
+      {kHigh | kLow, kAllConfigBytes, 0xDF, 0xE0, 0xDF, 0xE0, 0},
+      {kHigh | kLow, kAllConfigBytes, 0xDF, 0xE0, 0xDF, 0xEF, C},
+      {kHigh | kLow, kAllConfigBytes, 0xDF, 0xE1, 0xDF, 0xE9, C},
+      {kHigh | kLow, kAllConfigBytes, 0xDF, 0xE1, 0xDF, 0x11, 0},      // SUT, CKOUT, CKDIV8
+      {kHigh, kAllConfigBytes, 0xDF, 0xE1, 0xDF, 0xE1, C},             // low byte not read
+      {0, kAllConfigBytes, 0xDF, 0xE0, 0x3F, 0xE0, R | D | E},
+      {0, kHigh, 0xDF, 0xE1, 0xDF, 0xE0, 0},                           // low byte not written
+  };
+  for (const Case& c : cases) {
+    const AvrConfigValues current{0xFF, 0xFF, c.high, c.low}, next{0xFF, 0xFF, c.nextHigh, c.nextLow};
+    EXPECT_EQ(AvrConfigHazards(9, current, c.known, next, c.which), c.hazards)
+        << int(c.known) << " " << int(c.nextHigh) << " " << int(c.nextLow);
+  }
 }
 
 class AvrConfig : public SimTest {
@@ -58,105 +178,107 @@ class AvrConfig : public SimTest {
     ASSERT_EQ(IdentifyTarget(state), kResultOk);
   }
   int Config(uint32_t which) { return KQ560SimGetConfig(0, which); }
-  FakeBoxes boxes;
 };
 
-TEST_F(AvrConfig, ReadSetsEveryRowFromItsByte) {
-  Attach(4);  // MEGA64
-  KQ560SimSetConfig(0, KQ560SIM_LOCK, 0xFC);
-  KQ560SimSetConfig(0, KQ560SIM_HIGH, 0x99);
-  KQ560SimSetConfig(0, KQ560SIM_LOW, 0xE1);
-  KQ560SimSetConfig(0, KQ560SIM_EXT, 0xFD);
-  ASSERT_TRUE(ReadAvrConfig(0, 4, boxes));
-  EXPECT_TRUE(boxes.checked[1021] && boxes.checked[1020]);  // Lock1, Lock2 programmed
-  EXPECT_FALSE(boxes.checked[1019]);
-  EXPECT_TRUE(boxes.checked[1039]) << "M103C is bit 1 of 0xFD";
-  EXPECT_FALSE(boxes.checked[1040]);
-  // 0x99 = 1001 1001: bits 6, 5, 2 and 1 programmed.
-  EXPECT_TRUE(boxes.checked[1023] && boxes.checked[1027] && boxes.checked[1028]);
-  EXPECT_FALSE(boxes.checked[1022] || boxes.checked[1025] || boxes.checked[1026] || boxes.checked[1029]);
-  EXPECT_TRUE(boxes.checked[1024]) << "SPIEN is shown as it is";
-  // 0xE1 = 1110 0001: bits 4 to 1 programmed.
-  EXPECT_TRUE(boxes.checked[1034] && boxes.checked[1035] && boxes.checked[1036] && boxes.checked[1037]);
-  EXPECT_FALSE(boxes.checked[1031] || boxes.checked[1032] || boxes.checked[1033] || boxes.checked[1038]);
+TEST_F(AvrConfig, FusesGoFirstAndLockLastThenEveryByteIsReadBack) {
+  Attach(9);  // MEGA88
+  ASSERT_TRUE(KQ560SimStartTrace(0, 16));
+  const AvrConfigWriteResult result = WriteAvrConfigValues(0, 9, {0x00, 0x00, 0x00, 0x12}, kAllConfigBytes);
+  EXPECT_EQ(result.status, ConfigWriteStatus::Ok);
+  std::vector<std::vector<uint8_t>> sent;
+  for (const KQ560SimInstruction& i : Trace()) sent.push_back({i.bytes[0], i.bytes[1], i.bytes[3]});
+  EXPECT_EQ(sent, (std::vector<std::vector<uint8_t>>{{0xAC, 0xA4, 0xF8}, {0xAC, 0xA8, 0x20}, {0xAC, 0xA0, 0x12},
+                                                      {0xAC, 0xE0, 0xC0}, {0x58, 0x00, 0x00}, {0x50, 0x08, 0x00},
+                                                      {0x58, 0x08, 0x00}, {0x50, 0x00, 0x00}}));
+  EXPECT_EQ(result.readBack.high, 0x00) << "SPIEN was programmed and stays so";
 }
 
-TEST_F(AvrConfig, DisabledExtendedBoxesAreReadToo) {
-  Attach(8);  // MEGA48: only SPMEN is used and exists; the other two bits read 1
-  KQ560SimSetConfig(0, KQ560SIM_EXT, 0xFE);
-  boxes.checked[1030] = boxes.checked[1039] = true;
-  ASSERT_TRUE(ReadAvrConfig(0, 8, boxes));
-  EXPECT_FALSE(boxes.checked[1030]);
-  EXPECT_FALSE(boxes.checked[1039]);
-  EXPECT_TRUE(boxes.checked[1040]);
-}
-
-TEST_F(AvrConfig, AllThreeExtendedBitsTravelOnAMega88) {
-  Attach(9);
-  boxes.checked[1030] = boxes.checked[1040] = true;
-  const uint64_t before = Calls();
-  ASSERT_TRUE(WriteAvrConfig(0, 9, boxes).ok);
-  EXPECT_EQ(Calls() - before, 4u) << "lock, extended, high, low";
-  EXPECT_EQ(Config(KQ560SIM_EXT), 0xFA);
-  boxes.checked.clear();
-  ASSERT_TRUE(ReadAvrConfig(0, 9, boxes));
-  EXPECT_TRUE(boxes.checked[1030] && boxes.checked[1040]);
-  EXPECT_FALSE(boxes.checked[1039]);
-}
-
-TEST_F(AvrConfig, WriteOrderAndBytesWithSpienKept) {
-  Attach(1);
-  SetAllAvrBoxes(1, boxes, true);
-  EXPECT_FALSE(boxes.checked.count(1030) || boxes.checked.count(1039) || boxes.checked.count(1040))
-      << "no extended box on a MEGA8";
-  // Lock1 and Lock2 would lock the fuses against the writes that follow.
-  boxes.checked[1021] = boxes.checked[1020] = false;
-  const uint64_t before = Calls();
-  Waits().clear();
-  ASSERT_TRUE(WriteAvrConfig(0, 1, boxes).ok);
-  EXPECT_EQ(Calls() - before, 3u) << "lock, high, low: no extended byte";
-  EXPECT_EQ(Waits(), (std::vector<uint32_t>{20, 20, 20}));
-  EXPECT_EQ(Config(KQ560SIM_LOCK), 0xC3);
-  EXPECT_EQ(Config(KQ560SIM_HIGH), 0x00) << "SPIEN (bit 5) keeps its programmed state";
-  EXPECT_EQ(Config(KQ560SIM_LOW), 0x00);
-
-  // "全反选" clears every box; the write then sends 0xFF everywhere, and
-  // the lock bits stay programmed (only an erase clears them).
-  SetAllAvrBoxes(1, boxes, false);
-  ASSERT_TRUE(WriteAvrConfig(0, 1, boxes).ok);
-  EXPECT_EQ(Config(KQ560SIM_HIGH), 0xDF);
-  EXPECT_EQ(Config(KQ560SIM_LOW), 0xFF);
-  EXPECT_EQ(Config(KQ560SIM_LOCK), 0xC3);
-}
-
-TEST_F(AvrConfig, FailuresStopTheSequenceWithTheirIcon) {
+TEST_F(AvrConfig, ChecksWhatTheChipHoldsAfterTheWrite) {
+  const auto B = [](ConfigByte byte) { return ConfigByteFlag(byte); };
   struct Case {
-    int failingStep;  // 1-based write of MEGA128: lock, ext, high, low
+    ChipIndex chip;
+    uint8_t lockBefore;
+    AvrConfigValues values;
+    uint8_t which;
+    uint8_t mismatched;  // 0: Ok
+  } const cases[] = {
+      {2, 0xFC, {0xFC, 0xFF, 0x9D, 0xE1}, kAllConfigBytes, B(ConfigByte::High)},  // fuses locked
+      {2, 0xFF, {0xFE, 0xFF, 0x9D, 0xE1}, kAllConfigBytes, 0},  // lock and fuses in one write
+      {1, 0xEF, {0xFF, 0xFF, 0xD9, 0xE1}, kAllConfigBytes, B(ConfigByte::Lock)},  // lock bits stay programmed
+      {1, 0xFF, {0xFF, 0x00, 0xD9, 0xE1}, kAllConfigBytes, 0},  // no extended byte: not written
+      {8, 0xFF, {0xC0, 0xF8, 0xDF, 0x62}, kAllConfigBytes, 0},  // MEGA48: missing bits read 1
+      {10, 0xFF, {0xFF, 0xFA, 0xDF, 0x62}, B(ConfigByte::Extended), 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(ChipName(c.chip));
+    KQ560SimReset();
+    Attach(c.chip);
+    KQ560SimSetConfig(0, KQ560SIM_LOCK, c.lockBefore);
+    const AvrConfigWriteResult result = WriteAvrConfigValues(0, c.chip, c.values, c.which);
+    EXPECT_EQ(result.status, c.mismatched ? ConfigWriteStatus::Mismatch : ConfigWriteStatus::Ok);
+    EXPECT_EQ(result.mismatched, c.mismatched);
+    AvrConfigValues held;
+    ASSERT_TRUE(ReadAvrConfigValues(0, c.chip, &held));
+    for (ConfigByte byte : {ConfigByte::Lock, ConfigByte::Extended, ConfigByte::High, ConfigByte::Low})
+      if (c.which & B(byte)) {
+        EXPECT_EQ(ConfigValue(result.readBack, byte), ConfigValue(held, byte)) << int(byte);
+      }
+    if (!c.mismatched) {
+      EXPECT_EQ(AvrConfigMismatches(c.chip, c.values, held, c.which), 0);
+    }
+  }
+}
+
+TEST_F(AvrConfig, AFailedTransferEndsTheWriteWithItsStepsIcon) {
+  struct Case {
+    int failingCall;  // of MEGA128's: ext, high, low, lock, then the four read-backs
+    ConfigWriteStatus status;
+    ConfigByte failedByte;
     MessageIcon icon;
-  } cases[] = {{1, MessageIcon::Exclamation}, {2, MessageIcon::Exclamation},
-               {3, MessageIcon::Information}, {4, MessageIcon::Information}};
+  } const cases[] = {{1, ConfigWriteStatus::TransferFailed, ConfigByte::Extended, MessageIcon::Exclamation},
+                     {2, ConfigWriteStatus::TransferFailed, ConfigByte::High, MessageIcon::Information},
+                     {3, ConfigWriteStatus::TransferFailed, ConfigByte::Low, MessageIcon::Information},
+                     {4, ConfigWriteStatus::TransferFailed, ConfigByte::Lock, MessageIcon::Exclamation},
+                     {5, ConfigWriteStatus::ReadBackFailed, ConfigByte::Lock, MessageIcon::Exclamation},
+                     {8, ConfigWriteStatus::ReadBackFailed, ConfigByte::Lock, MessageIcon::Exclamation}};
   for (const Case& c : cases) {
     KQ560SimReset();
     Attach(5);
-    SetAllAvrBoxes(5, boxes, true);
     const uint64_t first = Calls() + 1;
-    ASSERT_TRUE(KQ560SimSetFaults(("fail=" + std::to_string(first + c.failingStep - 1)).c_str()));
-    const AvrWriteOutcome outcome = WriteAvrConfig(0, 5, boxes);
-    EXPECT_FALSE(outcome.ok);
-    EXPECT_EQ(outcome.failureIcon, c.icon) << c.failingStep;
-    EXPECT_EQ(Calls(), first + c.failingStep - 1) << "nothing after the failure";
-    // Earlier bytes stay written.
-    EXPECT_EQ(Config(KQ560SIM_LOCK) == 0xC0, c.failingStep > 1);
+    ASSERT_TRUE(KQ560SimSetFaults(("fail=" + std::to_string(first + c.failingCall - 1)).c_str()));
+    const AvrConfigWriteResult result = WriteAvrConfigValues(0, 5, {0xFE, 0xFE, 0x98, 0xE0}, kAllConfigBytes);
+    EXPECT_EQ(result.status, c.status) << c.failingCall;
+    if (c.status == ConfigWriteStatus::TransferFailed) {
+      EXPECT_EQ(result.failedByte, c.failedByte) << c.failingCall;
+    }
+    EXPECT_EQ(AvrWriteMessage(result).icon, c.icon) << c.failingCall;
+    EXPECT_STREQ(AvrWriteMessage(result).format, kTransferFailedText);
+    EXPECT_EQ(Calls(), first + c.failingCall - 1) << "nothing after the failure";
+    EXPECT_EQ(Config(KQ560SIM_HIGH) == 0x98, c.failingCall > 2) << c.failingCall;
   }
-  // A failed read keeps the later rows as they were.
-  KQ560SimReset();
-  Attach(5);
-  boxes.checked.clear();
-  boxes.checked[1038] = true;
-  ASSERT_TRUE(KQ560SimSetFaults(("fail=" + std::to_string(Calls() + 3)).c_str()));
-  EXPECT_FALSE(ReadAvrConfig(0, 5, boxes));
-  EXPECT_TRUE(boxes.checked[1038]);
-  EXPECT_TRUE(boxes.checked.count(1021)) << "the lock row was set before the failure";
+}
+
+TEST_F(AvrConfig, ReadSetsTheRowsOfTheBytesThatArrived) {
+  Attach(4);  // MEGA64
+  const AvrConfigValues held{0xEC, 0xFE, 0x5B, 0xA4};
+  KQ560SimSetConfig(0, KQ560SIM_LOCK, held.lock);
+  KQ560SimSetConfig(0, KQ560SIM_EXT, held.ext);
+  KQ560SimSetConfig(0, KQ560SIM_HIGH, held.high);
+  KQ560SimSetConfig(0, KQ560SIM_LOW, held.low);
+  FakeBoxes boxes;
+  AvrConfigSession session;
+  ASSERT_TRUE(KQ560SimSetFaults(("fail=" + std::to_string(Calls() + 3)).c_str()));  // the high byte
+  EXPECT_FALSE(ReadAvrConfig(0, 4, boxes, session));
+  EXPECT_EQ(boxes.checked.size(), 9u) << "lock and extended rows only";
+  EXPECT_EQ(session.known, ConfigByteFlag(ConfigByte::Lock) | ConfigByteFlag(ConfigByte::Extended));
+  EXPECT_FALSE(session.allRead);
+  ASSERT_TRUE(ReadAvrConfig(0, 4, boxes, session));
+  EXPECT_TRUE(session.allRead);
+  const AvrConfigValues shown = AvrConfigFromBoxes(boxes);
+  EXPECT_EQ(shown.lock, held.lock);
+  EXPECT_EQ(shown.ext, held.ext);
+  EXPECT_EQ(shown.high, held.high | 0x20) << "SPIEN is shown, but written as 1";
+  EXPECT_EQ(shown.low, held.low);
 }
 
 TEST(At89Lock, HighestProgrammedBitDecides) {
@@ -166,36 +288,33 @@ TEST(At89Lock, HighestProgrammedBitDecides) {
 
 class At89Config : public SimTest {};
 
-TEST_F(At89Config, WriteSendsEveryLevelUpToTheChosenOneAndReadsBack) {
-  Connect("AT89S52", 12);
-  ASSERT_EQ(IdentifyTarget(state), kResultOk);
-  uint8_t lock = 0;
-  ASSERT_TRUE(ReadAt89LockByte(0, &lock));
-  EXPECT_EQ(At89LockLevelFromByte(lock), 0);
-
-  Waits().clear();
-  const uint64_t before = Calls();
-  ASSERT_TRUE(WriteAt89LockLevel(0, 2));
-  EXPECT_EQ(Calls() - before, 3u) << "0xE0, 0xE1 and 0xE2";
-  EXPECT_EQ(Waits(), (std::vector<uint32_t>{5, 5, 5}));
-  ASSERT_TRUE(ReadAt89LockByte(0, &lock));
-  EXPECT_EQ(At89LockLevelFromByte(lock), 2);
-  EXPECT_EQ(lock & 0x1C, 0x0C);
-}
-
-TEST_F(At89Config, FailureLeavesTheLowerLevelsWritten) {
-  Connect("AT89S51", 11);
-  ASSERT_EQ(IdentifyTarget(state), kResultOk);
-  const uint64_t first = Calls() + 1;
-  ASSERT_TRUE(KQ560SimSetFaults(("fail=" + std::to_string(first + 2)).c_str()));
-  EXPECT_FALSE(WriteAt89LockLevel(0, 3));
-  EXPECT_EQ(Calls(), first + 2);
-  KQ560SimSetFaults("");
-  uint8_t lock = 0;
-  ASSERT_TRUE(ReadAt89LockByte(0, &lock));
-  EXPECT_EQ(At89LockLevelFromByte(lock), 1);
-  ASSERT_TRUE(KQ560SimSetFaults(("fail=" + std::to_string(Calls() + 1)).c_str()));
-  EXPECT_FALSE(ReadAt89LockByte(0, &lock));
+TEST_F(At89Config, TheLevelWrittenIsReadBack) {
+  struct Case {
+    uint8_t lockBefore;
+    int level;
+    int failingCall;  // 0: none
+    ConfigWriteStatus status;
+    int readBack, heldAfter;
+  } const cases[] = {{0x00, 2, 0, ConfigWriteStatus::Ok, 2, 2},
+                     {0x10, 1, 0, ConfigWriteStatus::Mismatch, 3, 3},  // only an erase lowers it
+                     {0x00, 3, 3, ConfigWriteStatus::TransferFailed, -1, 1},
+                     {0x00, 1, 3, ConfigWriteStatus::ReadBackFailed, -1, 1}};
+  for (const Case& c : cases) {
+    KQ560SimReset();
+    Connect("AT89S52", 12);
+    ASSERT_EQ(IdentifyTarget(state), kResultOk);
+    KQ560SimSetConfig(0, KQ560SIM_LOCK, c.lockBefore);
+    if (c.failingCall) {
+      ASSERT_TRUE(KQ560SimSetFaults(("fail=" + std::to_string(Calls() + c.failingCall)).c_str()));
+    }
+    const At89LockWriteResult result = WriteAt89LockLevelChecked(0, c.level);
+    EXPECT_EQ(result.status, c.status) << c.level;
+    EXPECT_EQ(result.readBackLevel, c.readBack) << c.level;
+    KQ560SimSetFaults("");
+    uint8_t lock = 0;
+    ASSERT_TRUE(ReadAt89LockByte(0, &lock));
+    EXPECT_EQ(At89LockLevelFromByte(lock), c.heldAfter) << c.level;
+  }
 }
 
 }  // namespace
