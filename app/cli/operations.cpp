@@ -9,6 +9,8 @@
 #include "app/program_image.h"
 #include "app/settings.h"
 #include "app/status_texts.h"
+#include "engine/at89_config.h"
+#include "engine/avr_config.h"
 #include "engine/identify.h"
 #include "link/bridge.h"
 #include "link/kq560.h"
@@ -18,6 +20,9 @@ namespace {
 
 constexpr const char* kTextNoBridge = "与KQ560设备失去连接";
 constexpr const char* kTextBridgeOpened = "成功打开KQ560设备";
+constexpr const char* kTextReadingConfig = "正在读取配置...";
+constexpr const char* kTextWritingConfig = "正在写入配置...";
+constexpr const char* kTextConfigRefused = "此配置可能使芯片无法再编程,未写入";
 
 void Fail(RunReport& r, int exit, const char* step) {
   r.exit = exit;
@@ -55,10 +60,11 @@ bool ResetTarget(AppState& app, CliView& view, RunReport& r) {
 void Download(AppState& app, const CliOptions& o, CliView& view, RunReport& r) {
   app.eepromTarget = o.op == CliOp::WriteEeprom ? 1 : 0;
   app.jobHandle.store(1);  // the job runs on this thread; the marker only says so
-  std::snprintf(app.filePath, sizeof app.filePath, "%s", o.path.c_str());
-  const JobOutcome outcome = DownloadJob(app, view);
+  ProgramImage loaded{};
+  const JobOutcome outcome = DownloadJob(app, view, o.path.c_str(), &loaded);
   r.chip = app.engine.chipIndex.load();
   r.identified = outcome != JobOutcome::IdentifyFailed;
+  if (outcome == JobOutcome::Success || outcome == JobOutcome::WriteFailed) SetBytes(r, loaded.data, loaded.length);
   switch (outcome) {
     case JobOutcome::Success: break;
     case JobOutcome::IdentifyFailed: Fail(r, kCliExitIdentify, "identification"); break;
@@ -71,16 +77,170 @@ void Download(AppState& app, const CliOptions& o, CliView& view, RunReport& r) {
   r.done = "written and verified";
 }
 
-void Dispatch(AppState& app, const CliOptions& o, CliView& view, RunReport& r) {
-  switch (o.op) {
-    case CliOp::WriteFlash:
-    case CliOp::WriteEeprom:
-      Download(app, o, view, r);
+// The CLI's names of the AVR configuration bytes, by ConfigByte.
+const char* const kConfigNames[4] = {"lock", "ext", "high", "low"};
+
+std::string ChipText(const char* format, ChipIndex chip) {
+  char text[128];
+  std::snprintf(text, sizeof text, format, ChipName(chip, ""));
+  return text;
+}
+
+ConfigLine AvrConfigLine(ChipIndex chip, ConfigByte byte, uint8_t value) {
+  ConfigLine line{kConfigNames[unsigned(byte)], value, ""};
+  for (int bit = 7; bit >= 0; --bit) {
+    const char* name = AvrConfigBitName(chip, byte, bit);
+    if (name && !(value >> bit & 1)) line.programmedBits += (line.programmedBits.empty() ? "" : " ") + std::string(name);
+  }
+  return line;
+}
+
+// The bytes in the order CF shows them; ext only where the chip has it.
+const ConfigByte kShownBytes[4] = {ConfigByte::Lock, ConfigByte::Low, ConfigByte::High, ConfigByte::Extended};
+
+void ShowAvrConfig(ChipIndex chip, const AvrConfigValues& values, uint8_t which, CliView& view, RunReport& r) {
+  for (ConfigByte byte : kShownBytes) {
+    if (!(which & ConfigByteFlag(byte)) || (byte == ConfigByte::Extended && !HasExtendedFuse(chip))) continue;
+    r.config.push_back(AvrConfigLine(chip, byte, ConfigValue(values, byte)));
+    view.ShowLine(ConfigText(r.config.back()));
+  }
+}
+
+void ShowConfig(AppState& app, CliView& view, RunReport& r) {
+  const uint32_t device = app.engine.deviceIndex.load();
+  const ChipIndex chip = app.engine.chipIndex.load();
+  view.ShowStatus(kTextReadingConfig);
+  bool ok;
+  if (IsAvrPart(chip)) {
+    AvrConfigValues values;
+    ok = ReadAvrConfigValues(device, chip, &values);
+    if (ok) ShowAvrConfig(chip, values, kAllConfigBytes, view, r);
+  } else {
+    uint8_t lock = 0;
+    ok = ReadAt89LockByte(device, &lock);
+    if (ok) {
+      r.config.push_back(ConfigLine{"level", At89LockLevelFromByte(lock), ""});
+      view.ShowLine(ConfigText(r.config.back()));
+    }
+  }
+  view.ShowStatus(ok ? ChipText(kConfigReadOkFormat, chip).c_str() : kTextTransferFailed);
+  if (!ok) Fail(r, kCliExitTransfer, "reading the configuration");
+  r.done = "configuration read";
+}
+
+// Reads, applies the given bytes, refuses what the hazard guard refuses
+// (unless forced), writes fuses first and lock last, and reads back.
+void WriteAvrConfiguration(AppState& app, const CliOptions& o, CliView& view, RunReport& r) {
+  const uint32_t device = app.engine.deviceIndex.load();
+  const ChipIndex chip = app.engine.chipIndex.load();
+  uint8_t which = 0;
+  AvrConfigValues next;
+  for (int i = 0; i < 4; ++i)
+    if (o.config[i] != kConfigUnset) which |= ConfigByteFlag(ConfigByte(i));
+  if ((which & ConfigByteFlag(ConfigByte::Extended)) && !HasExtendedFuse(chip)) {
+    r.detail = std::string(ChipName(chip)) + " has no extended fuse byte";
+    Fail(r, kCliExitUsage, "usage");
+    return;
+  }
+  view.ShowStatus(kTextReadingConfig);
+  AvrConfigValues current;
+  uint8_t known = 0;
+  if (!ReadAvrConfigValues(device, chip, &current, &known)) {
+    view.ShowStatus(kTextTransferFailed);
+    Fail(r, kCliExitTransfer, "reading the configuration");
+    return;
+  }
+  next = current;
+  for (int i = 0; i < 4; ++i)
+    if (o.config[i] != kConfigUnset) ConfigValue(next, ConfigByte(i)) = uint8_t(o.config[i]);
+
+  const uint8_t hazards = AvrConfigHazards(chip, current, known, next, which);
+  std::string reasons;
+  for (uint8_t flag = 1; flag <= kHazardClockSource; flag = uint8_t(flag << 1)) {
+    if (!(hazards & flag)) continue;
+    reasons += (reasons.empty() ? "" : " ") + std::string(AvrHazardName(AvrConfigHazard(flag)));
+    WriteConsoleText(ConsoleStream::Err, (std::string(o.force ? "mcufeed-cli: forced past " : "mcufeed-cli: refused: ") +
+                                          AvrHazardLine(AvrConfigHazard(flag)) + "\n").c_str());
+  }
+  if (hazards && !o.force) {
+    view.ShowStatus(kTextConfigRefused);
+    r.detail = reasons + "; nothing written, use --force to write anyway";
+    Fail(r, kCliExitGuard, "the configuration guard");
+    return;
+  }
+
+  view.ShowStatus(kTextWritingConfig);
+  const AvrConfigWriteResult result = WriteAvrConfigValues(device, chip, next, which);
+  switch (result.status) {
+    case ConfigWriteStatus::Ok:
+      ShowAvrConfig(chip, result.readBack, which, view, r);
+      view.ShowStatus(ChipText(kAvrConfigWriteOkFormat, chip).c_str());
       break;
-    case CliOp::Reset:
-      view.ShowStatus(kTextResetting);
-      if (Identify(app, view, r)) ResetTarget(app, view, r);
-      r.done = "target reset";
+    case ConfigWriteStatus::TransferFailed:
+      view.ShowStatus(kTextTransferFailed);
+      r.detail = std::string("writing ") + kConfigNames[unsigned(result.failedByte)];
+      Fail(r, kCliExitTransfer, "writing the configuration");
+      break;
+    case ConfigWriteStatus::ReadBackFailed:
+      view.ShowStatus(kTextTransferFailed);
+      Fail(r, kCliExitTransfer, "reading back the configuration");
+      break;
+    case ConfigWriteStatus::Mismatch:
+      ShowAvrConfig(chip, result.readBack, which, view, r);
+      view.ShowStatus(ChipText(kConfigMismatchFormat, chip).c_str());
+      for (int i = 0; i < 4; ++i) {
+        if (!(result.mismatched & ConfigByteFlag(ConfigByte(i)))) continue;
+        char text[64];
+        std::snprintf(text, sizeof text, "%s%s written 0x%02X, reads 0x%02X", r.detail.empty() ? "" : "; ",
+                      kConfigNames[i], unsigned(ConfigValue(next, ConfigByte(i))),
+                      unsigned(ConfigValue(result.readBack, ConfigByte(i))));
+        r.detail += text;
+      }
+      Fail(r, kCliExitTransfer, "checking the configuration");
+      break;
+  }
+}
+
+void WriteAt89Configuration(AppState& app, const CliOptions& o, CliView& view, RunReport& r) {
+  const ChipIndex chip = app.engine.chipIndex.load();
+  view.ShowStatus(kTextWritingConfig);
+  const At89LockWriteResult result = WriteAt89LockLevelChecked(app.engine.deviceIndex.load(), o.level);
+  if (result.readBackLevel >= 0) {
+    r.config.push_back(ConfigLine{"level", result.readBackLevel, ""});
+    view.ShowLine(ConfigText(r.config.back()));
+  }
+  switch (result.status) {
+    case ConfigWriteStatus::Ok: view.ShowStatus(ChipText(kAt89ConfigWriteOkFormat, chip).c_str()); return;
+    case ConfigWriteStatus::TransferFailed: Fail(r, kCliExitTransfer, "writing the configuration"); break;
+    case ConfigWriteStatus::ReadBackFailed: Fail(r, kCliExitTransfer, "reading back the configuration"); break;
+    case ConfigWriteStatus::Mismatch:
+      view.ShowStatus(ChipText(kConfigMismatchFormat, chip).c_str());
+      r.detail = "level written " + std::to_string(o.level) + ", reads " + std::to_string(result.readBackLevel);
+      Fail(r, kCliExitTransfer, "checking the configuration");
+      return;
+  }
+  view.ShowStatus(kTextTransferFailed);
+}
+
+void Dispatch(AppState& app, const CliOptions& o, CliView& view, RunReport& r) {
+  if (o.op == CliOp::WriteFlash || o.op == CliOp::WriteEeprom) {
+    Download(app, o, view, r);
+    return;
+  }
+  if (o.op == CliOp::Reset) {
+    view.ShowStatus(kTextResetting);
+    if (Identify(app, view, r)) ResetTarget(app, view, r);
+    r.done = "target reset";
+    return;
+  }
+  view.ShowStatus(kTextIdentifying);
+  if (!Identify(app, view, r)) return;
+  switch (o.op) {
+    case CliOp::ShowConfig: ShowConfig(app, view, r); break;
+    case CliOp::WriteConfig:
+      if (IsAvrPart(r.chip)) WriteAvrConfiguration(app, o, view, r);
+      else WriteAt89Configuration(app, o, view, r);
+      r.done = "configuration written and read back";
       break;
     default:
       view.ShowStatus("not available yet");
