@@ -1,7 +1,7 @@
 // Prints what whole jobs cost: modelled bridge time (the simulator's clock),
 // bridge calls, bytes sent and host CPU time, for full-flash and full-EEPROM
-// jobs; and the HEX decoder's throughput on a maximal file. Not a test: the
-// figures are for reading, not for asserting.
+// jobs and full-flash reads; and the HEX decoder's throughput on a maximal
+// file. Not a test: the figures are for reading, not for asserting.
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/identify.h"
+#include "engine/readers.h"
 #include "engine/writers.h"
 #include "image/intel_hex.h"
 #include "link/bridge.h"
@@ -33,7 +34,9 @@ std::vector<uint8_t> Noise(uint32_t size) {
   return image;
 }
 
-void Job(const char* label, const char* chip, ChipIndex index, int fast, bool eeprom) {
+enum class Op { WriteFlash, WriteEeprom, ReadFlash };
+
+void Job(const char* label, const char* chip, ChipIndex index, int fast, Op op) {
   KQ560SimReset();
   KQ560SimAttach(0, chip);
   BridgeState bridge = ClosedBridge();
@@ -45,18 +48,28 @@ void Job(const char* label, const char* chip, ChipIndex index, int fast, bool ee
   state.fastSpi = fast;
   SilentView view;
   const ChipInfo* info = FindChip(index);
-  const uint32_t length = eeprom ? info->eepromLimit : info->flashLimit;
-  const std::vector<uint8_t> image = Noise(length);
+  const uint32_t length = op == Op::WriteEeprom ? info->eepromLimit : info->flashLimit;
+  std::vector<uint8_t> image = Noise(length);
+  if (op == Op::ReadFlash) KQ560SimWriteMemory(0, KQ560SIM_FLASH, 0, image.data(), length);
 
   KQ560SimStats before, after;
   KQ560SimGetStats(&before);
   const std::clock_t cpu = std::clock();
   ResultCode result = IdentifyTarget(state);
-  if (result == kResultOk)
-    result = eeprom ? WriteEeprom(state, view, image.data(), length) : WriteFlash(state, view, image.data(), length);
+  std::vector<uint8_t> read(length);
+  if (result == kResultOk) {
+    switch (op) {
+      case Op::WriteFlash: result = WriteFlash(state, view, image.data(), length); break;
+      case Op::WriteEeprom: result = WriteEeprom(state, view, image.data(), length); break;
+      case Op::ReadFlash:
+        result = ReadFlash(state, view, read.data(), length);
+        if (read != std::vector<uint8_t>(image.begin(), image.begin() + length)) result = kResultVerifyFailed;
+        break;
+    }
+  }
   const double cpuSeconds = double(std::clock() - cpu) / CLOCKS_PER_SEC;
   KQ560SimGetStats(&after);
-  std::printf("| %-28s | %7u | %9.1f | %8llu | %10llu | %7.2f | %s\n", label, length,
+  std::printf("| %-30s | %7u | %9.1f | %8llu | %10llu | %7.2f | %s\n", label, length,
               double(after.nowUs - before.nowUs) / 1e6, (unsigned long long)(after.calls - before.calls),
               (unsigned long long)(after.bytesSent - before.bytesSent), cpuSeconds,
               result == kResultOk ? "ok |" : "FAILED |");
@@ -95,11 +108,13 @@ int main() {
   SetWaitRoutine(&VirtualWait);
   std::printf("| job | bytes | bridge time (s) | bridge calls | bytes sent | host CPU (s) | result |\n");
   std::printf("|---|---|---|---|---|---|---|\n");
-  Job("MEGA8 flash, bit-banged", "MEGA8", 1, 0, false);
-  Job("MEGA128 flash, bit-banged", "MEGA128", 5, 0, false);
-  Job("MEGA128 flash, fast", "MEGA128", 5, 1, false);
-  Job("AT89S52 flash", "AT89S52", 12, 0, false);
-  Job("MEGA128 EEPROM, bit-banged", "MEGA128", 5, 0, true);
+  Job("MEGA8 flash, bit-banged", "MEGA8", 1, 0, Op::WriteFlash);
+  Job("MEGA128 flash, bit-banged", "MEGA128", 5, 0, Op::WriteFlash);
+  Job("MEGA128 flash, fast", "MEGA128", 5, 1, Op::WriteFlash);
+  Job("AT89S52 flash", "AT89S52", 12, 0, Op::WriteFlash);
+  Job("MEGA128 EEPROM, bit-banged", "MEGA128", 5, 0, Op::WriteEeprom);
+  Job("MEGA128 flash read, bit-banged", "MEGA128", 5, 0, Op::ReadFlash);
+  Job("MEGA128 flash read, fast", "MEGA128", 5, 1, Op::ReadFlash);
 
   const std::string hex = MaximalHex();
   std::vector<uint8_t> image(kImageSize);

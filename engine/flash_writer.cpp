@@ -1,14 +1,14 @@
 #include <cstring>
 
+#include "engine/memory_access.h"
 #include "engine/progress_steps.h"
+#include "engine/readers.h"
 #include "engine/writers.h"
 #include "link/io_stream.h"
 
 namespace {
 
-constexpr uint32_t kBlockSize = 256;     // progress steps and AT89S5x page-mode blocks
-constexpr int kPollReads = 101;          // the first read and 100 repeats
-constexpr uint32_t kMaxAvrPage = 256;
+constexpr int kPollReads = 101;  // the first read and 100 repeats
 
 uint32_t RemainingAfter(uint32_t left, uint32_t chunk) { return left > chunk ? left - chunk : 0; }
 
@@ -16,14 +16,6 @@ int PopCount(uint32_t value) {
   int bits = 0;
   for (; value; value &= value - 1) ++bits;
   return bits;
-}
-
-bool AvrCommand(uint32_t device, int fast, uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3,
-                uint8_t* reply = nullptr) {
-  uint8_t instruction[4] = {b0, b1, b2, b3};
-  if (!AvrTransfer(device, 4, instruction, fast)) return false;
-  if (reply) *reply = instruction[3];
-  return true;
 }
 
 bool LoadAvrPage(uint32_t device, int fast, const uint8_t* page, uint32_t words) {
@@ -37,54 +29,27 @@ bool LoadAvrPage(uint32_t device, int fast, const uint8_t* page, uint32_t words)
     return AvrTransfer(device, 8 * words, batch, 1) != 0;
   }
   for (uint32_t j = 0; j < words; ++j) {
-    if (!AvrCommand(device, 0, 0x40, 0x00, uint8_t(j), page[2 * j])) return false;
-    if (!AvrCommand(device, 0, 0x48, 0x00, uint8_t(j), page[2 * j + 1])) return false;
+    if (!AvrInstruction(device, 0, 0x40, 0x00, uint8_t(j), page[2 * j])) return false;
+    if (!AvrInstruction(device, 0, 0x48, 0x00, uint8_t(j), page[2 * j + 1])) return false;
   }
   return true;
 }
 
-bool ReadAvrPage(uint32_t device, int fast, uint32_t firstWord, uint32_t words, uint8_t* page) {
-  if (fast) {
-    uint8_t batch[8 * kMaxAvrPage / 2];
-    for (uint32_t j = 0; j < words; ++j) {
-      const uint32_t w = firstWord + j;
-      uint8_t* p = batch + 8 * j;
-      p[0] = 0x20; p[1] = uint8_t(w >> 8); p[2] = uint8_t(w); p[3] = 0x00;
-      p[4] = 0x28; p[5] = uint8_t(w >> 8); p[6] = uint8_t(w); p[7] = 0x00;
-    }
-    if (!AvrTransfer(device, 8 * words, batch, 1)) return false;
-    for (uint32_t k = 0; k < 2 * words; ++k) page[k] = batch[4 * k + 3];
-    return true;
-  }
-  for (uint32_t j = 0; j < words; ++j) {
-    const uint32_t w = firstWord + j;
-    if (!AvrCommand(device, 0, 0x20, uint8_t(w >> 8), uint8_t(w), 0x00, &page[2 * j])) return false;
-    if (!AvrCommand(device, 0, 0x28, uint8_t(w >> 8), uint8_t(w), 0x00, &page[2 * j + 1])) return false;
-  }
-  return true;
-}
-
-ResultCode WriteAvrFlash(EngineState& state, JobView& view, const uint8_t* image, uint32_t length,
+// The write pass of an AVR part: pages holding only 0xFF are skipped, every
+// other page is loaded, written and polled. Returns 0, 1, 4 or 17.
+ResultCode WriteAvrPages(EngineState& state, JobView& view, const uint8_t* image, uint32_t length,
                          const ChipInfo& chip) {
-  if (length > chip.flashLimit) return kResultTooLong;
   const uint32_t device = state.deviceIndex.load();
   const uint32_t pageSize = chip.flashPage;
   const uint32_t words = pageSize / 2;
   const int shift = PopCount(words - 1);
-
-  // Chip Erase is always bit-banged.
-  if (!AvrCommand(device, 0, 0xAC, 0x80, 0xFF, 0x00)) return kResultTransferFailed;
-  WaitMs(50);
-  if (length == 0) return kResultOk;
-
-  const uint32_t blocks = (length + kBlockSize - 1) / kBlockSize;
-  const int32_t delta = kProgressSpan / int32_t(blocks);
+  const uint32_t blocks = (length + kFlashBlock - 1) / kFlashBlock;
   uint8_t page[kMaxAvrPage];
 
   // Once per 256 bytes of image: every pagesPerStep pages.
-  ProgressSteps writeSteps{view, delta, kBlockSize / pageSize};
+  ProgressSteps steps{view, kProgressSpan / int32_t(blocks), kFlashBlock / pageSize};
   for (uint32_t p = 0, left = length;; ++p) {
-    writeSteps.Unit();
+    steps.Unit();
     const uint32_t next = RemainingAfter(left, pageSize);
     std::memcpy(page, image + p * pageSize, pageSize);
     uint32_t first = 0;
@@ -95,7 +60,7 @@ ResultCode WriteAvrFlash(EngineState& state, JobView& view, const uint8_t* image
       if (!LoadAvrPage(device, fast, page, words)) return kResultTransferFailed;
       const uint8_t high = uint8_t(p >> (8 - shift));
       const uint8_t low = uint8_t(p << shift);
-      if (!AvrCommand(device, fast, 0x4C, high, low, 0x00)) return kResultTransferFailed;
+      if (!AvrInstruction(device, fast, 0x4C, high, low, 0x00)) return kResultTransferFailed;
       // The page is busy while its first programmed byte still reads 0xFF.
       const uint32_t word = (p * pageSize + first) / 2;
       const uint8_t read = (first & 1) ? 0x28 : 0x20;
@@ -103,74 +68,31 @@ ResultCode WriteAvrFlash(EngineState& state, JobView& view, const uint8_t* image
       int reads = 0;
       while (value == 0xFF) {
         if (reads == kPollReads) return kResultVerifyFailed;
-        if (!AvrCommand(device, fast, read, uint8_t(word >> 8), uint8_t(word), 0x00, &value))
+        if (!AvrInstruction(device, fast, read, uint8_t(word >> 8), uint8_t(word), 0x00, &value))
           return kResultTransferFailed;
         ++reads;
       }
     }
     left = next;
-    if (left == 0) break;
-    if (state.stopRequest.load()) return kResultStopped;
-  }
-
-  view.ShowStatus(kVerifyStatusText);
-  view.SetProgress(state.progressRange.low);
-  ProgressSteps verifySteps{view, delta, kBlockSize / pageSize};
-  for (uint32_t p = 0, left = length;; ++p) {
-    verifySteps.Unit();
-    const int fast = FastSpiActive(state) ? 1 : 0;
-    if (!ReadAvrPage(device, fast, p * words, words, page)) return kResultTransferFailed;
-    if (std::memcmp(page, image + p * pageSize, pageSize) != 0) return kResultVerifyFailed;
-    left = RemainingAfter(left, pageSize);
-    if (left == 0) {
-      view.AdvanceProgress(kProgressFinal);
-      return kResultOk;
-    }
+    if (left == 0) return kResultOk;
     if (state.stopRequest.load()) return kResultStopped;
   }
 }
 
-ResultCode WriteAt89Flash(EngineState& state, JobView& view, const uint8_t* image, uint32_t n,
-                          ChipIndex chip) {
-  // Only the two listed parts have a capacity; other indices reach here
-  // only when identification accepted an AT89S5x target without a choice.
-  const ChipInfo* info = FindChip(chip);
-  if ((chip == 11 || chip == 12) && n > info->flashLimit) return kResultTooLong;
+// The write pass of an AT89S5x part: every 256-byte block, 0xFF or not, with
+// one page-mode write. Returns 0, 1 or 4.
+ResultCode WriteAt89Blocks(EngineState& state, JobView& view, const uint8_t* image, uint32_t n) {
   const uint32_t device = state.deviceIndex.load();
-
-  const uint8_t erase[4] = {0xAC, 0x80, 0x00, 0x00};
-  if (!At89WriteStream(device, 4, erase)) return kResultTransferFailed;
-  WaitMs(500);
-  if (n == 0) return kResultOk;
-
-  const uint32_t blocks = (n + kBlockSize - 1) / kBlockSize;
-  const int32_t delta = kProgressSpan / int32_t(blocks);
-
-  uint8_t message[2 + kBlockSize];
+  const int32_t delta = kProgressSpan / int32_t((n + kFlashBlock - 1) / kFlashBlock);
+  uint8_t message[2 + kFlashBlock];
   for (uint32_t k = 0, left = n;; ++k) {
     view.AdvanceProgress(delta);
-    left = RemainingAfter(left, kBlockSize);
+    left = RemainingAfter(left, kFlashBlock);
     message[0] = 0x50;
     message[1] = uint8_t(k);
-    std::memcpy(message + 2, image + k * kBlockSize, kBlockSize);
+    std::memcpy(message + 2, image + k * kFlashBlock, kFlashBlock);
     if (!At89WriteStream(device, sizeof message, message)) return kResultTransferFailed;
-    if (left == 0) break;
-    if (state.stopRequest.load()) return kResultStopped;
-  }
-
-  view.ShowStatus(kVerifyStatusText);
-  view.SetProgress(state.progressRange.low);
-  uint8_t block[kBlockSize];
-  for (uint32_t k = 0, left = n;; ++k) {
-    view.AdvanceProgress(delta);
-    left = RemainingAfter(left, kBlockSize);
-    const uint8_t command[2] = {0x30, uint8_t(k)};
-    if (!At89WriteRead(device, 2, command, kBlockSize, block)) return kResultTransferFailed;
-    if (std::memcmp(block, image + k * kBlockSize, kBlockSize) != 0) return kResultVerifyFailed;
-    if (left == 0) {
-      view.AdvanceProgress(kProgressFinal);
-      return kResultOk;
-    }
+    if (left == 0) return kResultOk;
     if (state.stopRequest.load()) return kResultStopped;
   }
 }
@@ -180,6 +102,13 @@ ResultCode WriteAt89Flash(EngineState& state, JobView& view, const uint8_t* imag
 ResultCode WriteFlash(EngineState& state, JobView& view, const uint8_t* image, uint32_t length) {
   state.progressRange = view.QueryProgressRange();
   const ChipIndex chip = state.chipIndex.load();
-  if (IsAvrPart(chip)) return WriteAvrFlash(state, view, image, length, *FindChip(chip));
-  return WriteAt89Flash(state, view, image, length, chip);
+  if (FlashTooLong(chip, length)) return kResultTooLong;
+  if (EraseChip(state) != kResultOk) return kResultTransferFailed;
+  if (length == 0) return kResultOk;
+
+  const ResultCode written = IsAvrPart(chip) ? WriteAvrPages(state, view, image, length, *FindChip(chip))
+                                             : WriteAt89Blocks(state, view, image, length);
+  if (written != kResultOk) return written;
+  view.ShowStatus(kVerifyStatusText);
+  return ReadBackFlash(state, view, length, {image, nullptr});
 }

@@ -20,6 +20,34 @@ constexpr uint64_t kRecordOverhead = 13;
 // record is looked for there whatever the record's count says.
 constexpr uint64_t kAddressRecordStep = 17;
 
+constexpr uint32_t kEncodedRecordBytes = 16;
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+// Appends one record and its CR LF at out[*used]; false when it does not fit.
+bool PutRecord(char* out, uint32_t outSize, uint32_t* used, uint16_t offset, uint8_t type, const uint8_t* data,
+               uint32_t count) {
+  const uint32_t size = 13 + 2 * count;
+  if (outSize - *used < size) return false;
+  char* p = out + *used;
+  uint8_t sum = 0;
+  auto put = [&p, &sum](uint8_t byte) {
+    *p++ = kHexDigits[byte >> 4];
+    *p++ = kHexDigits[byte & 0x0F];
+    sum = static_cast<uint8_t>(sum + byte);
+  };
+  *p++ = ':';
+  put(static_cast<uint8_t>(count));
+  put(static_cast<uint8_t>(offset >> 8));
+  put(static_cast<uint8_t>(offset));
+  put(type);
+  for (uint32_t i = 0; i < count; ++i) put(data[i]);
+  put(static_cast<uint8_t>(0x100 - sum));
+  *p++ = '\r';
+  *p++ = '\n';
+  *used += size;
+  return true;
+}
+
 // -1 for anything but a hexadecimal digit.
 int HexDigit(uint8_t c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -113,4 +141,25 @@ int DecodeIntelHex(const uint8_t* text, uint32_t length, uint8_t* image, uint32_
         return 0;  // start addresses (03, 05) and unknown types
     }
   }
+}
+
+uint32_t EncodeIntelHex(const uint8_t* image, uint32_t length, char* out, uint32_t outSize) {
+  if (length > kImageSize) return 0;
+  uint32_t used = 0;
+  uint32_t upper = 0;  // the linear upper address the text has set so far
+  for (uint32_t address = 0; address < length; address += kEncodedRecordBytes) {
+    const uint32_t count = length - address < kEncodedRecordBytes ? length - address : kEncodedRecordBytes;
+    const bool last = address + count == length;
+    bool erased = true;
+    for (uint32_t i = 0; i < count; ++i) erased = erased && image[address + i] == 0xFF;
+    if (erased && !last) continue;
+    if (address >> 16 != upper) {
+      upper = address >> 16;
+      const uint8_t value[2] = {static_cast<uint8_t>(upper >> 8), static_cast<uint8_t>(upper)};
+      if (!PutRecord(out, outSize, &used, 0, kTypeLinearUpper, value, 2)) return 0;
+    }
+    if (!PutRecord(out, outSize, &used, static_cast<uint16_t>(address), kTypeData, image + address, count)) return 0;
+  }
+  if (!PutRecord(out, outSize, &used, 0, kTypeEndOfFile, nullptr, 0)) return 0;
+  return used;
 }

@@ -1,4 +1,4 @@
-// Intel HEX text to flat target image.
+// Intel HEX text to flat target image, and back.
 #pragma once
 #include <cstdint>
 
@@ -33,3 +33,22 @@ struct HexExtent {
 };
 int DecodeIntelHex(const uint8_t* text, uint32_t length, uint8_t* image, uint32_t* effectiveLength,
                    HexExtent* extent = nullptr);
+
+// The text EncodeIntelHex writes: data records of 16 bytes (the last one
+// shorter when the length is not a multiple of 16), extended linear address
+// records (type 04) before the first record beyond each 64 KiB boundary, and
+// the end-of-file record, each followed by CR LF. Records whose 16 bytes are
+// all 0xFF are left out, but never the last data record: the text decodes,
+// through DecodeIntelHex too, to the same image and the same effective length.
+//
+// The most characters EncodeIntelHex can write for `length` image bytes (up
+// to kImageSize): 13 + 2N per record of N bytes, 17 per address record, 13
+// for the end.
+constexpr uint32_t IntelHexTextLimit(uint32_t length) {
+  return 45u * (length / 16u) + (length % 16u ? 13u + 2u * (length % 16u) : 0u) +
+         17u * (length ? (length - 1u) / 0x10000u : 0u) + 13u;
+}
+
+// Writes image[0, length) as Intel HEX into `out`; returns the characters
+// written, or 0 when outSize is too small or length is over kImageSize.
+uint32_t EncodeIntelHex(const uint8_t* image, uint32_t length, char* out, uint32_t outSize);

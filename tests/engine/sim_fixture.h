@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/engine_state.h"
+#include "engine/identify.h"
 #include "link/bridge.h"
 #include "sim/kq560sim.h"
 
@@ -75,6 +76,32 @@ class SimTest : public ::testing::Test {
     state.deviceIndex = bridge.device;
     state.hardwareSpi = bridge.hardwareSpi ? 1 : 0;
     state.chipIndex = selected;
+  }
+
+  // Connect, then identify with the fast mode as given.
+  void Ready(ChipIndex chip, int fast = 0) {
+    Connect(ChipName(chip), chip);
+    state.fastSpi = fast;
+    ASSERT_EQ(IdentifyTarget(state), kResultOk);
+  }
+
+  // Every bridge call of `job`, made to fail in turn, must end it with a
+  // transfer failure (1) and nothing sent after the failed call. `prepare`
+  // sets the target up afresh on a reset simulator.
+  void EveryFailedCallIsATransferFailure(const std::function<void()>& prepare, const std::function<int()>& job) {
+    KQ560SimReset();
+    prepare();
+    const uint64_t before = Calls();
+    ASSERT_EQ(job(), kResultOk);
+    const uint64_t total = Calls() - before;
+    ASSERT_GT(total, 0u);
+    for (uint64_t n = 1; n <= total; ++n) {
+      KQ560SimReset();
+      prepare();
+      ASSERT_TRUE(KQ560SimSetFaults(("fail=" + std::to_string(before + n)).c_str()));
+      ASSERT_EQ(job(), kResultTransferFailed) << "call " << n << " of " << total;
+      ASSERT_EQ(Calls(), before + n) << "call " << n << " of " << total;
+    }
   }
 
   uint64_t Calls() {

@@ -229,6 +229,51 @@ TEST_F(IntelHex, RandomFilesRoundTrip) {
   }
 }
 
+// From and into exactly sized heap copies, for AddressSanitizer.
+std::string Encode(const Bytes& image, uint32_t length, uint32_t room) {
+  const Bytes exact(image.begin(), image.begin() + std::min<size_t>(length, image.size()));
+  std::vector<char> out(room);
+  return std::string(out.data(), EncodeIntelHex(exact.data(), length, out.data(), room));
+}
+
+TEST(IntelHexEncoder, SixteenByteRecordsLinearAddressesAndNoErasedRecordButTheLast) {
+  Bytes image(0x10012, 0xFF);
+  image[0] = 1;
+  image[17] = 2;
+  image[0x10011] = 3;
+  Bytes first(16, 0xFF), second(16, 0xFF);
+  first[0] = 1;
+  second[1] = 2;
+  EXPECT_EQ(Encode(image, 0x10012, 1000),
+            Data(0, first) + Data(0x10, second) + Linear(1) + Data(0x10, {0xFF, 3}) + kEof);
+  EXPECT_EQ(Encode(Bytes(40, 0xFF), 40, 1000), Data(0x20, Bytes(8, 0xFF)) + kEof);
+  EXPECT_EQ(Encode(image, 0, 13), kEof);
+  EXPECT_EQ(Encode(image, 0, 12), "");
+  EXPECT_EQ(Encode(Bytes(kImageSize + 1, 0), kImageSize + 1, 0x400000), "");
+}
+
+TEST_F(IntelHex, EncodedImagesDecodeUnchanged) {
+  std::mt19937 random(5);
+  auto pick = [&random](uint32_t high) { return std::uniform_int_distribution<uint32_t>(0, high)(random); };
+  for (uint32_t length : {131072u, 131071u, 65536u + 17, 4103u, 1u, kImageSize}) {
+    SCOPED_TRACE(length);
+    // Runs of data between erased stretches, some across 64 KiB boundaries.
+    Bytes image(kImageSize, 0xFF);
+    for (int run = 0; run < 40; ++run) {
+      const uint32_t start = pick(length - 1), end = std::min(length, start + pick(3000));
+      for (uint32_t i = start; i < end; ++i) image[i] = uint8_t(pick(255));
+    }
+    ASSERT_TRUE(Decode(Encode(image, length, IntelHexTextLimit(length))));
+    EXPECT_EQ(length_, length);
+    EXPECT_TRUE(image_ == image);
+  }
+  // Without an erased record the text fills the limit exactly.
+  Bytes full(kImageSize);
+  for (uint32_t i = 0; i < kImageSize; ++i) full[i] = uint8_t(i * 7 % 255);
+  EXPECT_EQ(Encode(full, kImageSize, IntelHexTextLimit(kImageSize)).size(), IntelHexTextLimit(kImageSize));
+  EXPECT_EQ(Encode(full, kImageSize, IntelHexTextLimit(kImageSize) - 1), "");
+}
+
 TEST_F(IntelHex, MutatedTextNeverReadsOutOfBounds) {
   // Decode() reads an exactly sized copy, so an overread aborts under
   // AddressSanitizer. A success still leaves everything past the length blank.
