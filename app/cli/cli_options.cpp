@@ -1,6 +1,7 @@
 #include "app/cli/cli_options.h"
 
 #include <cstring>
+#include <vector>
 
 #include "app/command_line.h"
 #include "engine/avr_config.h"
@@ -48,6 +49,7 @@ const char kUsage[] =
     "                 (0x hex or decimal; AVR), or level=0..3 (AT89S5x)\n"
     "        RM       reset the target so it runs\n"
     "  FILE  Intel HEX when the name ends in HEX (any case), raw binary otherwise\n"
+    "OPTIONS (anywhere; write a path that starts with -- as ./--name):\n"
     "  --slot=N     use bridge slot N (0-15) only; default: the first that opens\n"
     "  --fast=1|0   use (or not) the bridge's hardware SPI for AVR pages in this run\n"
     "  --run        after WF, WE, VF, VE or ER, reset the target so it starts\n"
@@ -125,10 +127,16 @@ bool ParseAssignment(const char* text, CliOptions* out, std::string* problem) {
 }  // namespace
 
 bool ParseCliArguments(int argc, const char* const* argv, CliOptions* out, std::string* problem) {
-  int i = 1;
+  // Options may stand anywhere; every other argument is a word. A path that
+  // starts with "--" is written "./--name".
+  std::vector<const char*> word;
   bool fastOrSlot = false;
-  for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; ++i) {
+  for (int i = 1; i < argc; ++i) {
     const char* option = argv[i];
+    if (std::strncmp(option, "--", 2) != 0) {
+      word.push_back(option);
+      continue;
+    }
     if (std::strcmp(option, "--fast=1") == 0 || std::strcmp(option, "--fast=0") == 0) {
       out->fast = option[7] - '0';
       fastOrSlot = true;
@@ -164,7 +172,7 @@ bool ParseCliArguments(int argc, const char* const* argv, CliOptions* out, std::
       return false;
     }
   }
-  const int words = argc - i;
+  const int words = int(word.size());
 
   if (out->form != CliForm::Operation) {
     if (words != 0 || fastOrSlot || out->run || out->force) {
@@ -183,22 +191,22 @@ bool ParseCliArguments(int argc, const char* const* argv, CliOptions* out, std::
     *problem = "give a chip and an operation";
     return false;
   }
-  out->chip = ChipForCommandWord(Upper(argv[i]).c_str());
+  out->chip = ChipForCommandWord(Upper(word[0]).c_str());
   if (out->chip == kChipNoneChosen) {
-    *problem = std::string("unknown chip ") + argv[i];
+    *problem = std::string("unknown chip ") + word[0];
     return false;
   }
-  const std::string letters = Upper(argv[i + 1]);
+  const std::string letters = Upper(word[1]);
   const OpInfo* info = nullptr;
   for (const OpInfo& candidate : kOps)
     if (letters == candidate.letters) info = &candidate;
   if (!info) {
-    *problem = std::string("unknown operation ") + argv[i + 1];
+    *problem = std::string("unknown operation ") + word[1];
     return false;
   }
   out->op = info->op;
   const int args = words - 2;
-  const char* const* arg = argv + i + 2;
+  const char* const* arg = word.data() + 2;
   if (info->args == ArgKind::Path ? args != 1 : info->args == ArgKind::None && args != 0) {
     *problem = std::string(info->letters) + (info->args == ArgKind::Path ? " takes one file" : " takes no arguments");
     return false;

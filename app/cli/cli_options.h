@@ -1,4 +1,4 @@
-// The command-line tool's arguments: options, then CHIP OP [ARG...], or one
+// The command-line tool's arguments: options (anywhere) and CHIP OP [ARG...], or one
 // of the forms without a chip (--list, --check FILE). The chip words and which
 // operation takes a path follow the window's command-line grammar; only its
 // 255-character limit does not apply here.

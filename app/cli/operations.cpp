@@ -6,12 +6,15 @@
 #include "app/app_state.h"
 #include "app/cli/crc32.h"
 #include "app/download_job.h"
+#include "app/program_file.h"
 #include "app/program_image.h"
 #include "app/settings.h"
 #include "app/status_texts.h"
 #include "engine/at89_config.h"
 #include "engine/avr_config.h"
 #include "engine/identify.h"
+#include "engine/readers.h"
+#include "image/intel_hex.h"
 #include "link/bridge.h"
 #include "link/kq560.h"
 #include "link/line_sequences.h"
@@ -22,6 +25,14 @@ constexpr const char* kTextNoBridge = "与KQ560设备失去连接";
 constexpr const char* kTextBridgeOpened = "成功打开KQ560设备";
 constexpr const char* kTextReadingConfig = "正在读取配置...";
 constexpr const char* kTextWritingConfig = "正在写入配置...";
+constexpr const char* kTextReadingMemory = "正在读取%s的%s...";
+constexpr const char* kTextReadOk = "读取成功,共读取%u字节";
+constexpr const char* kTextVerifyingMemory = "正在校验%s的%s...";
+constexpr const char* kTextVerifyOk = "校验成功,共校验%u字节";
+constexpr const char* kTextErasing = "正在擦除芯片...";
+constexpr const char* kTextEraseOk = "擦除成功";
+constexpr const char* kTextReadProtected = "芯片已加密,无法读取";
+constexpr const char* kTextFileWriteFailed = "写文件失败";
 constexpr const char* kTextConfigRefused = "此配置可能使芯片无法再编程,未写入";
 
 void Fail(RunReport& r, int exit, const char* step) {
@@ -222,6 +233,97 @@ void WriteAt89Configuration(AppState& app, const CliOptions& o, CliView& view, R
   view.ShowStatus(kTextTransferFailed);
 }
 
+// Before reading or comparing memory: a read-protected chip reads back
+// something that is not its content, so nothing is read from it.
+bool CheckReadable(AppState& app, CliView& view, RunReport& r) {
+  bool readProtected = false;
+  if (!ReadProtectionActive(app.engine, &readProtected)) {
+    view.ShowStatus(kTextTransferFailed);
+    Fail(r, kCliExitTransfer, "reading the lock bits");
+    return false;
+  }
+  if (readProtected) {
+    view.ShowStatus(kTextReadProtected);
+    r.detail = "the lock bits forbid reading; ER clears them with the memories";
+    Fail(r, kCliExitProtected, "the read-protection check");
+    return false;
+  }
+  return true;
+}
+
+std::string MemoryText(const char* format, ChipIndex chip, bool eeprom) {
+  char text[128];
+  std::snprintf(text, sizeof text, format, ChipName(chip, ""), eeprom ? "EEPROM" : "FLASH");
+  return text;
+}
+
+std::string CountText(const char* format, uint32_t count) {
+  char text[96];
+  std::snprintf(text, sizeof text, format, unsigned(count));
+  return text;
+}
+
+// Reads the whole memory, then writes the file whole: Intel HEX when the
+// path ends in HEX (as WF would read it back), else the raw bytes. No file
+// is written unless every read succeeded.
+void ReadMemory(AppState& app, const CliOptions& o, CliView& view, RunReport& r) {
+  const bool eeprom = o.op == CliOp::ReadEeprom;
+  r.done = "read";
+  if (!CheckReadable(app, view, r)) return;
+  const ChipInfo* info = FindChip(r.chip);
+  const uint32_t length = eeprom ? info->eepromLimit : info->flashLimit;
+  view.ShowStatus(MemoryText(kTextReadingMemory, r.chip, eeprom).c_str());
+  const ResultCode result = eeprom ? ReadEeprom(app.engine, view, ImageBuffer, length)
+                                   : ReadFlash(app.engine, view, ImageBuffer, length);
+  if (result != kResultOk) {
+    view.ShowStatus(WriteOutcomeText(result, ""));
+    Fail(r, kCliExitTransfer, "reading");
+    return;
+  }
+  const uint8_t* data = ImageBuffer;
+  uint32_t size = length;
+  if (IsHexPath(o.path.c_str())) {
+    static_assert(IntelHexTextLimit(0x20000) <= kProgramBufferSize, "the largest flash's HEX text fits FileBuffer");
+    size = EncodeIntelHex(ImageBuffer, length, reinterpret_cast<char*>(FileBuffer), kProgramBufferSize);
+    data = FileBuffer;
+  }
+  if (size == 0 || !WriteWholeFile(o.path.c_str(), data, size)) {
+    view.ShowStatus(kTextFileWriteFailed);
+    Fail(r, kCliExitFile, "writing the file");
+    return;
+  }
+  SetBytes(r, ImageBuffer, length);
+  view.ShowStatus(CountText(kTextReadOk, length).c_str());
+}
+
+void VerifyMemory(AppState& app, const CliOptions& o, CliView& view, RunReport& r) {
+  const bool eeprom = o.op == CliOp::VerifyEeprom;
+  r.done = "verified";
+  if (!CheckReadable(app, view, r)) return;
+  ProgramImage image;
+  const ImageLoadStatus load = LoadProgramImage(o.path.c_str(), &view, &image);
+  if (const char* failure = ImageLoadFailureText(load)) {
+    view.ShowStatus(failure);
+    if (load == ImageLoadStatus::HexFailed) Fail(r, kCliExitHex, "HEX decoding");
+    else Fail(r, kCliExitFile, "reading the file");
+    return;
+  }
+  SetBytes(r, image.data, image.length);
+  view.ShowStatus(MemoryText(kTextVerifyingMemory, r.chip, eeprom).c_str());
+  const ResultCode result = eeprom ? VerifyEeprom(app.engine, view, image.data, image.length)
+                                   : VerifyFlash(app.engine, view, image.data, image.length);
+  view.ShowStatus(WriteOutcomeText(result, CountText(kTextVerifyOk, image.length).c_str()));
+  if (result != kResultOk) Fail(r, kCliExitTransfer, "verification");
+}
+
+void Erase(AppState& app, CliView& view, RunReport& r) {
+  r.done = "chip erased";
+  view.ShowStatus(kTextErasing);
+  const bool ok = EraseChip(app.engine) == kResultOk;
+  view.ShowStatus(ok ? kTextEraseOk : kTextTransferFailed);
+  if (!ok) Fail(r, kCliExitTransfer, "erasing");
+}
+
 void Dispatch(AppState& app, const CliOptions& o, CliView& view, RunReport& r) {
   if (o.op == CliOp::WriteFlash || o.op == CliOp::WriteEeprom) {
     Download(app, o, view, r);
@@ -242,10 +344,12 @@ void Dispatch(AppState& app, const CliOptions& o, CliView& view, RunReport& r) {
       else WriteAt89Configuration(app, o, view, r);
       r.done = "configuration written and read back";
       break;
-    default:
-      view.ShowStatus("not available yet");
-      Fail(r, kCliExitUsage, "usage");
-      break;
+    case CliOp::ReadFlash:
+    case CliOp::ReadEeprom: ReadMemory(app, o, view, r); break;
+    case CliOp::VerifyFlash:
+    case CliOp::VerifyEeprom: VerifyMemory(app, o, view, r); break;
+    case CliOp::Erase: Erase(app, view, r); break;
+    default: break;
   }
 }
 
