@@ -60,13 +60,26 @@ typedef struct KQ560SimTarget {
  * erased ATmega8 attached, other slots empty, clock at 0, real time off, no
  * faults, call log off, no state files, no notify routine. */
 void KQ560SIM_CALL KQ560SimReset(void);
-/* The whole-program set-up the library starts in: as KQ560SimReset, but slot,
- * version, state file and faults from KQ560SIM_SLOT, KQ560SIM_VERSION,
- * KQ560SIM_STATE, KQ560SIM_FAULT, and real time on. 0 if a variable was bad
- * (it is then ignored). */
+/* The whole-program set-up the library starts in: as KQ560SimReset, but
+ * bridges, version, state files and faults from the environment, and real time
+ * on. KQ560SIM_SLOT is a comma-separated list of different slots ("3" or
+ * "2,5"), each holding a bridge with its own erased ATmega8; KQ560SIM_STATE is
+ * an equally long comma-separated list of state files, one per bridge in the
+ * same order (a path cannot contain a comma; an empty item means no file).
+ * KQ560SIM_VERSION applies to every bridge; KQ560SIM_FAULT as
+ * KQ560SimSetFaults. 0 if a variable was bad: it is reported on stderr and its
+ * default used (slot 0; no state files when the lengths differ). */
 int KQ560SIM_CALL KQ560SimConfigureFromEnvironment(void);
 
-/* Bridges. Plugging and unplugging post plug notices (3 arrival, 4 removal). */
+/* Bridges. Plugging and unplugging post plug notices (3 arrival, 4 removal).
+ * KQ560GetDeviceName names any plugged bridge ("KQ560-5"), open or not.
+ * A bridge whose slot has a state file is shared with other processes through
+ * that file: KQ560SetExclusive(slot, 1) on an open bridge takes an advisory
+ * lock on the file (flock / LockFileEx), dropped by KQ560CloseDevice, by
+ * KQ560SetExclusive(slot, 0), by unplugging, and by the operating system when
+ * the process ends in any way. While another process holds it,
+ * KQ560OpenDevice fails (-1) but KQ560GetDeviceName still gives the name:
+ * the bridge is busy. Without a state file nothing is shared. */
 int KQ560SIM_CALL KQ560SimPlug(uint32_t slot, uint32_t version);
 int KQ560SIM_CALL KQ560SimUnplug(uint32_t slot);
 int KQ560SIM_CALL KQ560SimIsOpen(uint32_t slot);
@@ -130,8 +143,12 @@ int KQ560SIM_CALL KQ560SimLogEntry(uint32_t i, KQ560SimCall* call);
 void KQ560SIM_CALL KQ560SimClearLog(void);
 
 /* Faults, replacing any set before; "" clears. Syntax as KQ560SIM_FAULT:
- * comma-separated fail=N, short=N, flip=N:BYTE:BIT, unplug=N, where N counts
- * bridge calls from the last reset (KQ560SimGetStats().calls + 1 is next). */
+ * comma-separated fail=N, short=N, flip=N:BYTE:BIT, unplug=N, hang=N, where N
+ * counts bridge calls from the last reset (KQ560SimGetStats().calls + 1 is
+ * next). hang=N: call N blocks for good and never returns. It releases the
+ * simulator's lock before blocking, so other threads keep using the library
+ * and a signal handler, console control handler or other thread can end the
+ * process (_exit, ExitProcess); nothing ever joins or wakes the blocked call. */
 int KQ560SIM_CALL KQ560SimSetFaults(const char* faults);
 
 /* Why the last failed call or control function failed; "" if none did. */

@@ -32,6 +32,18 @@ bool ParseNumber(const char*& p, uint64_t* value) {
   return true;
 }
 
+// "a,b" as {"a", "b"}; an empty string is one empty item.
+std::vector<std::string> SplitList(const char* list) {
+  std::vector<std::string> items(1);
+  for (const char* p = list; *p; ++p) {
+    if (*p == ',')
+      items.emplace_back();
+    else
+      items.back() += *p;
+  }
+  return items;
+}
+
 bool FileExists(const std::string& path) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f) std::fclose(f);
@@ -105,7 +117,7 @@ void Simulator::Reset() {
 void Simulator::ResetLocked() {
   notifier_.Clear();
   now_ = 0;
-  realTime_ = false;
+  realTime_ = wholeProgram_ = false;
   stats_ = {};
   faults_.clear();
   log_.clear();
@@ -122,10 +134,13 @@ void Simulator::ResetLocked() {
   InstallTarget(slots_[0], std::move(mega8), false);
 }
 
+// Whole-program runs: one bridge per listed slot, each with an erased ATmega8
+// or the chip of its state file. A bad variable is reported and its default used.
 bool Simulator::ConfigureFromEnvironment() {
   std::lock_guard<std::mutex> lock(mutex_);
   ResetLocked();
   realTime_ = true;
+  wholeProgram_ = true;
   anchor_ = std::chrono::steady_clock::now();
   bool ok = true;
   auto complain = [&](const std::string& text) {
@@ -133,14 +148,22 @@ bool Simulator::ConfigureFromEnvironment() {
     Diagnose(text);
     ok = false;
   };
-  uint32_t slot = 0;
+  std::vector<uint32_t> slots = {0};
   if (const char* v = std::getenv("KQ560SIM_SLOT")) {
-    char* end = nullptr;
-    const unsigned long n = std::strtoul(v, &end, 0);
-    if (*v && !*end && n < kSlots)
-      slot = static_cast<uint32_t>(n);
+    std::vector<uint32_t> listed;
+    for (const std::string& item : SplitList(v)) {
+      char* end = nullptr;
+      const unsigned long n = std::strtoul(item.c_str(), &end, 0);
+      if (item.empty() || *end || n >= kSlots || std::count(listed.begin(), listed.end(), n)) {
+        listed.clear();
+        break;
+      }
+      listed.push_back(static_cast<uint32_t>(n));
+    }
+    if (!listed.empty())
+      slots = listed;
     else
-      complain(std::string("KQ560SIM_SLOT \"") + v + "\" is not a slot 0-15; using 0");
+      complain(std::string("KQ560SIM_SLOT \"") + v + "\" is not a comma-separated list of different slots 0-15; using 0");
   }
   uint32_t version = kKq560HardwareSpiVersion;
   if (const char* v = std::getenv("KQ560SIM_VERSION")) {
@@ -151,13 +174,25 @@ bool Simulator::ConfigureFromEnvironment() {
     else
       complain(std::string("KQ560SIM_VERSION \"") + v + "\" is not a number; using 0x30");
   }
-  if (slot != 0) {
-    std::swap(slots_[0].target, slots_[slot].target);
-    slots_[0].present = false;
+  std::vector<std::string> states(slots.size());
+  if (const char* v = std::getenv("KQ560SIM_STATE")) {
+    const std::vector<std::string> listed = SplitList(v);
+    if (listed.size() == slots.size())
+      states = listed;
+    else
+      complain("KQ560SIM_STATE names " + std::to_string(listed.size()) + " state files for " +
+               std::to_string(slots.size()) + " bridges (paths are separated by commas); using none");
   }
-  slots_[slot].present = true;
-  slots_[slot].version = version;
-  if (const char* v = std::getenv("KQ560SIM_STATE")) slots_[slot].statePath = v;  // loaded when the bridge opens
+  slots_[0].present = false;
+  for (size_t i = 0; i < slots.size(); ++i) {
+    Slot& s = slots_[slots[i]];
+    ChipState mega8;
+    MakeChip("MEGA8", &mega8, nullptr);
+    InstallTarget(s, std::move(mega8), false);
+    s.present = true;
+    s.version = version;
+    s.statePath = states[i];  // loaded when the bridge opens
+  }
   if (const char* v = std::getenv("KQ560SIM_FAULT")) {
     std::string error;
     if (!ParseFaults(v, &faults_, &error)) complain("KQ560SIM_FAULT: " + error);
@@ -198,6 +233,18 @@ uint8_t Simulator::Sample(Slot& s) const {
 
 void Simulator::Diagnose(const std::string& text) { diagnostic_ = text; }
 
+// A whole program sees only a failed call; the reason goes to stderr as well.
+void Simulator::Report(const std::string& text) {
+  if (wholeProgram_) std::fprintf(stderr, "kq560sim: %s\n", text.c_str());
+}
+
+// The blocked call gives up the simulator's lock first: other threads go on
+// using the library, and a signal or console handler can still end the process.
+void Simulator::HangForever() {
+  mutex_.unlock();
+  for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+}
+
 void Simulator::SyncRealTime() {
   if (!realTime_) return;
   const auto now = std::chrono::steady_clock::now();
@@ -229,6 +276,8 @@ Simulator::Call Simulator::Begin(uint32_t op, uint32_t slot, uint32_t sent, cons
         for (uint32_t i = 0; i < kSlots; ++i)
           if (slots_[i].present && (i == slot || slot >= kSlots)) UnplugLocked(i);
         break;
+      case FaultKind::Hang:
+        HangForever();
     }
   }
   return call;
@@ -283,12 +332,20 @@ int32_t Simulator::Open(uint32_t slot) {
   if (!s.statePath.empty()) {
     std::string error;
     if (FileExists(s.statePath)) {
+      if (FileLock::HeldElsewhere(s.statePath))
+        return static_cast<int32_t>(Refuse(call, "bridge in exclusive use by another process", failed));
       ChipState chip;
-      if (!LoadChip(s.statePath, &chip, &error)) return static_cast<int32_t>(Refuse(call, error, failed));
+      if (!LoadChip(s.statePath, &chip, &error)) {
+        Refuse(call, error, failed);
+        Report(diagnostic_);
+        return kKq560OpenFailed;
+      }
       // Reopening the bridge does not power-cycle a chip that already holds the file's contents.
       if (!SameChip(chip, s.target->chip)) InstallTarget(s, std::move(chip), true);
     } else if (!SaveChip(s.statePath, s.target->chip, &error)) {
-      return static_cast<int32_t>(Refuse(call, error, failed));
+      Refuse(call, error, failed);
+      Report(diagnostic_);
+      return kKq560OpenFailed;
     }
   }
   s.open = true;
@@ -301,6 +358,13 @@ uint32_t Simulator::SetExclusive(uint32_t slot, uint32_t exclusive) {
   Slot* s = UsableSlot(call, slot);
   if (!s) return 0;
   s->exclusive = exclusive != 0;
+  if (!s->exclusive) {
+    s->exclusiveLock.Release();
+  } else if (!s->statePath.empty() && !s->exclusiveLock.Held() && !s->exclusiveLock.Acquire(s->statePath, true)) {
+    // Another process got there between our open and now: we never had the bridge.
+    s->open = s->exclusive = false;
+    return Refuse(call, "state file " + s->statePath + " is locked by another process or gone; bridge closed");
+  }
   return End(call, 1);
 }
 
@@ -344,6 +408,7 @@ uint32_t Simulator::Close(uint32_t slot) {
   Slot* s = UsableSlot(call, slot);
   if (!s) return 0;
   s->open = s->exclusive = false;
+  s->exclusiveLock.Release();
   return End(call, 1);
 }
 
@@ -508,6 +573,7 @@ bool Simulator::Unplug(uint32_t slot) {
 void Simulator::UnplugLocked(uint32_t slot) {
   Slot& s = slots_[slot];
   s.present = s.open = s.exclusive = false;
+  s.exclusiveLock.Release();
   SyncLines(s);  // nothing drives the lines any more
   notifier_.Post(kEventRemoval);
 }
@@ -674,28 +740,37 @@ bool Simulator::BindState(uint32_t slot, const char* path) {
   std::lock_guard<std::mutex> lock(mutex_);
   Slot* s = ControlSlot(slot);
   if (!s) return false;
+  s->exclusiveLock.Release();
   s->statePath = path ? path : "";
   if (s->statePath.empty()) return true;
   ChipState chip;
   std::string error;
+  bool bound = false;
   if (!FileExists(s->statePath)) {
-    if (SaveChip(s->statePath, s->target->chip, &error)) return true;
+    bound = SaveChip(s->statePath, s->target->chip, &error);
   } else if (LoadChip(s->statePath, &chip, &error)) {
     InstallTarget(*s, std::move(chip), true);
-    return true;
+    bound = true;
   }
-  s->statePath.clear();
-  return Diagnose(error), false;
+  if (!bound) {
+    s->statePath.clear();
+    return Diagnose(error), false;
+  }
+  if (s->open && s->exclusive && !s->exclusiveLock.Acquire(s->statePath, true))
+    return Diagnose("state file " + s->statePath + " is locked by another process"), false;
+  return true;
 }
 
 void Simulator::SaveDirty() {
   for (Slot& s : slots_) {
     if (!s.target->dirty || s.statePath.empty()) continue;
     std::string error;
-    if (SaveChip(s.statePath, s.target->chip, &error))
+    if (SaveChip(s.statePath, s.target->chip, &error)) {
       s.target->dirty = false;
-    else
+    } else {
       Diagnose(error);
+      Report(error);
+    }
   }
 }
 
@@ -750,7 +825,7 @@ bool Simulator::ParseFaults(const char* list, std::vector<Fault>* faults, std::s
     const char* word;
     FaultKind kind;
   } kWords[] = {{"fail=", FaultKind::Fail}, {"short=", FaultKind::Short}, {"flip=", FaultKind::Flip},
-                {"unplug=", FaultKind::Unplug}};
+                {"unplug=", FaultKind::Unplug}, {"hang=", FaultKind::Hang}};
   faults->clear();
   const char* p = list ? list : "";
   while (*p) {
@@ -773,7 +848,7 @@ bool Simulator::ParseFaults(const char* list, std::vector<Fault>* faults, std::s
     if (!ok || (*p && *p != ',')) {
       faults->clear();
       *error = std::string("bad fault list \"") + list +
-               "\" (expected comma-separated fail=N, short=N, flip=N:BYTE:BIT, unplug=N; N from 1)";
+               "\" (expected comma-separated fail=N, short=N, flip=N:BYTE:BIT, unplug=N, hang=N; N from 1)";
       return false;
     }
     f.byte = static_cast<uint32_t>(byte);

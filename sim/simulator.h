@@ -2,7 +2,9 @@
 // IoStream interpreter, the hardware SPI stream, a virtual clock with a
 // modelled cost per call, fault injection, a call log, plug notices from a
 // thread of its own, and a target on each slot's lines. Every public member
-// takes the simulator's lock; the KQ560DLL exports are thin wrappers.
+// takes the simulator's lock; the KQ560DLL exports are thin wrappers. A slot
+// with a state file is shared with other processes through that file: one
+// that holds it exclusively locks the file, and the others see it busy.
 #pragma once
 #include <chrono>
 #include <condition_variable>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "link/kq560.h"
+#include "sim/file_lock.h"
 #include "sim/kq560sim.h"
 #include "sim/target.h"
 
@@ -100,7 +103,7 @@ class Simulator {
   std::string LastDiagnostic();
 
  private:
-  enum class FaultKind : uint8_t { Fail, Short, Flip, Unplug };
+  enum class FaultKind : uint8_t { Fail, Short, Flip, Unplug, Hang };
   struct Fault {
     FaultKind kind;
     uint64_t call;
@@ -114,6 +117,7 @@ class Simulator {
     uint8_t lastLevels = 0, lastDriven = 0;
     std::unique_ptr<Target> target;
     std::string statePath;
+    FileLock exclusiveLock;  // held while open in exclusive use with a state file
     char name[16] = {};
   };
   // One bridge call in progress.
@@ -131,6 +135,8 @@ class Simulator {
   uint32_t Refuse(Call& call, const std::string& why, uint32_t result = 0);
   Slot* UsableSlot(Call& call, uint32_t slot);
   void Diagnose(const std::string& text);
+  void Report(const std::string& text);
+  [[noreturn]] void HangForever();
   void SyncRealTime();
   void UnplugLocked(uint32_t slot);
   void InstallTarget(Slot& s, ChipState chip, bool keepSettings);
@@ -146,6 +152,7 @@ class Simulator {
   Slot slots_[kSlots];
   Nanos now_ = 0;
   bool realTime_ = false;
+  bool wholeProgram_ = false;  // configured from the environment: state-file trouble goes to stderr too
   std::chrono::steady_clock::time_point anchor_;
   KQ560SimStats stats_ = {};
   std::vector<Fault> faults_;

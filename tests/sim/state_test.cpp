@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "sim/simulator.h"
 #include "sim_test_support.h"
 
 using namespace simtest;
@@ -11,6 +12,7 @@ using namespace simtest;
 namespace {
 
 const char* const kPath = "sim_state_test.bin";
+const char* const kPath2 = "sim_state_test2.bin";
 
 void SetEnv(const char* name, const char* value) {
 #if defined(_WIN32)
@@ -36,6 +38,7 @@ class StateFiles : public ::testing::Test {
       SetEnv(name, nullptr);
     KQ560SimReset();
     std::remove(kPath);
+    std::remove(kPath2);
   }
 };
 
@@ -99,6 +102,90 @@ TEST_F(StateFiles, EnvironmentSetsUpWholeProgramRuns) {
   ASSERT_EQ(KQ560CloseDevice(0), 1u);
   EXPECT_EQ(KQ560OpenDevice(0), kKq560OpenFailed);
   EXPECT_NE(Diagnostic().find("not a kq560sim state file"), std::string::npos) << Diagnostic();
+}
+
+TEST_F(StateFiles, SeveralBridgesEachWithItsOwnStateFile) {
+  SetEnv("KQ560SIM_SLOT", "5,2");
+  SetEnv("KQ560SIM_STATE", (std::string(kPath) + "," + kPath2).c_str());
+  ASSERT_TRUE(KQ560SimConfigureFromEnvironment()) << Diagnostic();
+  EXPECT_EQ(KQ560OpenDevice(0), kKq560OpenFailed);
+  ASSERT_EQ(KQ560OpenDevice(5), 5);
+  ASSERT_EQ(KQ560OpenDevice(2), 2);
+  EXPECT_STREQ(KQ560GetDeviceName(2), "KQ560-2");
+  const uint8_t byte = 0x42;
+  ASSERT_EQ(KQ560SimWriteMemory(2, KQ560SIM_EEPROM, 7, &byte, 1), 1u);
+  ASSERT_TRUE(KQ560SimLoadState(9, kPath2));
+  EXPECT_EQ(Read(9, KQ560SIM_EEPROM, 7, 1), Bytes{byte});
+  ASSERT_TRUE(KQ560SimLoadState(9, kPath));
+  EXPECT_EQ(Read(9, KQ560SIM_EEPROM, 7, 1), Bytes{0xFF}) << "the other bridge's chip is untouched";
+
+  const struct {
+    const char *slots, *states, *complaint;
+  } bad[] = {{"5,2", kPath, "names 1 state files for 2 bridges"},
+             {"3", "a,b", "names 2 state files for 1 bridges"},
+             {"2,2", "a", "KQ560SIM_SLOT"},
+             {"2,", "a", "KQ560SIM_SLOT"}};
+  for (const auto& c : bad) {
+    SCOPED_TRACE(c.slots);
+    SetEnv("KQ560SIM_SLOT", c.slots);
+    SetEnv("KQ560SIM_STATE", c.states);
+    EXPECT_FALSE(KQ560SimConfigureFromEnvironment());
+    EXPECT_NE(Diagnostic().find(c.complaint), std::string::npos) << Diagnostic();
+  }
+}
+
+// Another process is another simulator: they share nothing but the state file.
+TEST_F(StateFiles, ExclusiveUseElsewhereMakesTheBridgeBusy) {
+  kq560sim::Simulator other;
+  ASSERT_TRUE(other.BindState(0, kPath));
+  ASSERT_TRUE(KQ560SimBindState(0, kPath));
+  ASSERT_EQ(other.Open(0), 0);
+  ASSERT_EQ(KQ560OpenDevice(0), 0) << "opened without exclusive use: shared";
+  ASSERT_EQ(KQ560CloseDevice(0), 1u);
+  ASSERT_EQ(other.SetExclusive(0, 1), 1u);
+  EXPECT_EQ(KQ560OpenDevice(0), kKq560OpenFailed);
+  EXPECT_NE(Diagnostic().find("another process"), std::string::npos) << Diagnostic();
+  EXPECT_STREQ(KQ560GetDeviceName(0), "KQ560-0") << "busy, not gone";
+  ASSERT_EQ(other.Close(0), 1u);
+  ASSERT_EQ(KQ560OpenDevice(0), 0);
+
+  // Exclusive use taken elsewhere between our open and ours: we never had it.
+  ASSERT_EQ(other.Open(0), 0);
+  ASSERT_EQ(other.SetExclusive(0, 1), 1u);
+  EXPECT_EQ(KQ560SetExclusive(0, 1), 0u);
+  EXPECT_EQ(KQ560GetVerIC(0), 0u) << "the bridge was closed";
+  ASSERT_EQ(other.SetExclusive(0, 0), 1u);
+  ASSERT_EQ(KQ560OpenDevice(0), 0);
+  ASSERT_EQ(KQ560SetExclusive(0, 1), 1u);
+  EXPECT_EQ(other.Open(0), -1) << "and the other way round";
+}
+
+// A hung call gives the simulator's lock up: another thread still uses the
+// library and ends the process, and the process's exclusive lock ends with it.
+TEST_F(StateFiles, HungCallLeavesTheLibraryUsableAndTheProcessAbleToEnd) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  ASSERT_TRUE(KQ560SimBindState(0, kPath));
+  ASSERT_EQ(KQ560OpenDevice(0), 0);
+  EXPECT_EXIT(
+      {
+        KQ560SetExclusive(0, 1);
+        KQ560SimSetFaults("hang=3");
+        std::thread([] {
+          std::this_thread::sleep_for(std::chrono::milliseconds(100));
+          std::thread([] {
+            std::this_thread::sleep_for(std::chrono::seconds(5));
+            std::_Exit(8);  // the library stayed locked
+          }).detach();
+          std::_Exit(KQ560GetDeviceName(0) && KQ560SimIsOpen(0) ? 7 : 9);
+        }).detach();
+        KQ560GetVerIC(0);
+        std::_Exit(10);  // it returned
+      },
+      ::testing::ExitedWithCode(7), "");
+  kq560sim::Simulator other;
+  ASSERT_TRUE(other.BindState(0, kPath));
+  ASSERT_EQ(other.Open(0), 0);
+  EXPECT_EQ(other.SetExclusive(0, 1), 1u);
 }
 
 }  // namespace
