@@ -1,92 +1,224 @@
 # Runs mcufeed-cli the way scripts and production lines do, against the
 # simulator library configured through its environment, and checks what the
-# simulated chip holds afterwards with the kq560sim tool.
+# simulated chips hold afterwards with the kq560sim tool.
 # CLI, TOOL: the programs; EMULATOR: how to run them (may be empty);
 # EXAMPLES: the examples folder; WORK: a scratch folder.
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
+set(settings MCUFEED_SETTINGS_FILE=${WORK}/settings)
 
-# cli(EXIT code  ARGS ...  [ENV var=value ...]  [OUTPUT regex ...])
+# cli(EXIT code ARGS ... [ENV var=value ...] [OUT|ERR|NOT regex ...] [JSON path=value ...]):
+# the environment is ${sim} plus ENV; OUT and ERR must match standard output
+# and error, NOT neither; JSON paths (e.g. bridges.1.slot) look into the one
+# line that standard output must then hold.
 function(cli)
-  cmake_parse_arguments(C "" "EXIT" "ARGS;ENV;OUTPUT" ${ARGN})
-  execute_process(COMMAND ${CMAKE_COMMAND} -E env ${C_ENV} ${EMULATOR} ${CLI} ${C_ARGS}
-                  WORKING_DIRECTORY ${WORK} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  cmake_parse_arguments(C "" "EXIT" "ARGS;ENV;OUT;ERR;NOT;JSON" ${ARGN})
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env ${settings} ${sim} ${C_ENV} ${EMULATOR} ${CLI} ${C_ARGS}
+                  WORKING_DIRECTORY ${WORK} RESULT_VARIABLE rc OUTPUT_VARIABLE OUT ERROR_VARIABLE ERR)
+  string(REPLACE "\r" "" OUT "${OUT}")
+  set(text_OUT "${OUT}")
+  set(text_ERR "${ERR}")
+  set(text_NOT "${OUT}${ERR}")
   set(problem "")
   if(NOT rc EQUAL C_EXIT)
     set(problem "exit ${rc}, expected ${C_EXIT}")
   endif()
-  foreach(pattern IN LISTS C_OUTPUT)
-    if(NOT "${out}${err}" MATCHES "${pattern}")
-      set(problem "${problem} output lacks '${pattern}'")
+  foreach(stream OUT ERR NOT)
+    foreach(pattern IN LISTS C_${stream})
+      string(REGEX MATCH "${pattern}" found "${text_${stream}}")
+      if("${stream}${found}" MATCHES "^(OUT|ERR)$" OR stream STREQUAL "NOT" AND NOT "${found}" STREQUAL "")
+        string(APPEND problem " ${stream} '${pattern}' fails")
+      endif()
+    endforeach()
+  endforeach()
+  if(C_JSON AND NOT OUT MATCHES "^{[^\n]*}\n$")
+    string(APPEND problem " standard output is not one JSON line")
+  endif()
+  foreach(check IN LISTS C_JSON)
+    string(REGEX MATCH "^([^=]*)=(.*)$" _ "${check}")
+    string(REPLACE "." ";" path "${CMAKE_MATCH_1}")
+    string(JSON value ERROR_VARIABLE jsonError GET "${OUT}" ${path})
+    if(NOT "${value}" STREQUAL "${CMAKE_MATCH_2}")
+      string(APPEND problem " JSON ${CMAKE_MATCH_1} is '${value}' ${jsonError}, expected '${CMAKE_MATCH_2}'")
     endif()
   endforeach()
   if(problem)
-    message(SEND_ERROR "mcufeed-cli ${C_ARGS}: ${problem}\n${out}${err}")
+    message(SEND_ERROR "mcufeed-cli ${C_ARGS}: ${problem}\n${OUT}${ERR}")
   endif()
 endfunction()
 
 function(tool)
-  execute_process(COMMAND ${EMULATOR} ${TOOL} ${ARGN} WORKING_DIRECTORY ${WORK} RESULT_VARIABLE rc
-                  OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  execute_process(COMMAND ${EMULATOR} ${TOOL} ${ARGN} WORKING_DIRECTORY ${WORK} RESULT_VARIABLE rc OUTPUT_VARIABLE out)
   if(NOT rc EQUAL 0)
-    message(SEND_ERROR "kq560sim ${ARGN}: exit ${rc}\n${out}${err}")
+    message(SEND_ERROR "kq560sim ${ARGN}: exit ${rc}")
   endif()
   set(tool_output "${out}" PARENT_SCOPE)
 endfunction()
 
-set(settings MCUFEED_SETTINGS_FILE=${WORK}/settings)
+# same(A B): two files of WORK hold the same bytes.
+function(same a b)
+  file(SHA256 ${WORK}/${a} ha)
+  file(SHA256 ${WORK}/${b} hb)
+  if(NOT ha STREQUAL hb)
+    message(SEND_ERROR "${a} and ${b} differ")
+  endif()
+endfunction()
 
-# Flash through "MEGA" recognition; the chip then holds the bytes.
+# show(FILE regex ...): what kq560sim shows of a chip.
+function(show file)
+  tool(show ${file})
+  foreach(pattern IN LISTS ARGN)
+    if(NOT tool_output MATCHES "${pattern}")
+      message(SEND_ERROR "${file} lacks '${pattern}':\n${tool_output}")
+    endif()
+  endforeach()
+endfunction()
+
+# Flash through "MEGA" recognition: the chip holds the bytes, the summary and
+# the JSON line give them with zlib's CRC-32; the rest of the page stays erased.
 tool(new m8.sim MEGA8)
+set(sim KQ560SIM_STATE=m8.sim)
 file(WRITE ${WORK}/hello.bin "hello, flash")
-cli(EXIT 0 ARGS mega wf hello.bin ENV KQ560SIM_STATE=m8.sim ${settings}
-    OUTPUT "成功打开KQ560设备" "正在识别MCU型号" "正在对MEGA8的FLASH进行编程" "开始检验下载数据"
-           "下载成功,共下载12字节")
+cli(EXIT 0 ARGS mega wf hello.bin OUT "成功打开KQ560设备\n正在识别MCU型号...\n正在对MEGA8的FLASH进行编程...\n开始检验下载数据"
+    "下载成功,共下载12字节\nMEGA8 flash: 12 bytes written and verified in [0-9.]+ s, crc32 6a123c7a\n$")
+cli(EXIT 0 ARGS --json MEGA wf hello.bin ERR "下载成功" "crc32 6a123c7a" JSON op=WF chip=MEGA8 signature=1e9307
+    slot=0 file=hello.bin bytes=12 crc32=6a123c7a exit=0 status=下载成功,共下载12字节)
 tool(dump m8.sim flash m8.rom)
 file(READ ${WORK}/m8.rom head LIMIT 12)
 if(NOT head STREQUAL "hello, flash")
   message(SEND_ERROR "flash holds '${head}', not the file")
 endif()
-tool(show m8.sim)
-if(NOT tool_output MATCHES "flash: 8192 bytes, 12 not 0xFF")
-  message(SEND_ERROR "the rest of the page is not erased:\n${tool_output}")
-endif()
+show(m8.sim "flash: 8192 bytes, 12 not 0xFF")
 
-# The example firmware as Intel HEX, bit-banged by choice.
-cli(EXIT 0 ARGS --fast=0 MEGA8 WF ${EXAMPLES}/blink-mega8.hex ENV KQ560SIM_STATE=m8.sim ${settings}
-    OUTPUT "正在进行文件转换" "下载成功,共下载44字节")
+# The example firmware as Intel HEX, bit-banged by choice, then started.
+cli(EXIT 0 ARGS --fast=0 MEGA8 WF ${EXAMPLES}/blink-mega8.hex --run OUT "正在进行文件转换" "下载成功,共下载44字节\n正在复位芯片...\n复位MCU成功\n.*crc32 7e035622; target started")
+cli(EXIT 0 ARGS --json --check ${EXAMPLES}/blink-mega8.hex ERR "^44 bytes, addresses 0x0-0x2B, crc32 7e035622\n$" JSON bytes=44 first=0 last=43 crc32=7e035622)
 
-# EEPROM, then reset.
+# EEPROM, then reset; a reset sequence that fails is no success.
 file(WRITE ${WORK}/data.eep "0123456789")
-cli(EXIT 0 ARGS MEGA8 WE data.eep ENV KQ560SIM_STATE=m8.sim ${settings}
-    OUTPUT "正在对MEGA8的EEPROM进行编程" "下载成功,共下载10字节")
-tool(show m8.sim)
-if(NOT tool_output MATCHES "eeprom: 512 bytes, 10 not 0xFF")
-  message(SEND_ERROR "EEPROM not written:\n${tool_output}")
-endif()
-cli(EXIT 0 ARGS MEGA8 RM ENV KQ560SIM_STATE=m8.sim ${settings} OUTPUT "正在复位芯片" "复位MCU成功")
+cli(EXIT 0 ARGS MEGA8 WE data.eep OUT "正在对MEGA8的EEPROM进行编程" "下载成功,共下载10字节")
+show(m8.sim "eeprom: 512 bytes, 10 not 0xFF")
+cli(EXIT 0 ARGS MEGA8 RM OUT "正在复位芯片" "复位MCU成功")
+cli(EXIT 8 ARGS MEGA8 RM ENV KQ560SIM_FAULT=fail=12 ERR "reset: 数据传输失败")
 
-# AT89S52 in another slot.
-tool(new s52.sim AT89S52)
-cli(EXIT 0 ARGS AT89S52 WF hello.bin ENV KQ560SIM_STATE=s52.sim KQ560SIM_SLOT=5 ${settings}
-    OUTPUT "正在对AT89S52的FLASH进行编程" "下载成功,共下载12字节")
-
-# Failures, each with its own exit code.
-cli(EXIT 2 ARGS)
-cli(EXIT 2 ARGS MEGA8 RM hello.bin)
-cli(EXIT 2 ARGS AT89S51 WE hello.bin)
-cli(EXIT 2 ARGS MEGA9 WF hello.bin)
-cli(EXIT 2 ARGS --fast=2 MEGA8 WF hello.bin)
-cli(EXIT 3 ARGS MEGA8 WF hello.bin ENV KQ560SIM_STATE=m8.sim KQ560SIM_FAULT=fail=1 ${settings}
-    OUTPUT "与KQ560设备失去连接")
-cli(EXIT 4 ARGS MEGA16 WF hello.bin ENV KQ560SIM_STATE=m8.sim ${settings} OUTPUT "错误的MCU型号")
-cli(EXIT 4 ARGS MEGA8 RM ENV KQ560SIM_STATE=s52.sim ${settings} OUTPUT "无法识别此MCU")
-cli(EXIT 5 ARGS MEGA8 WF missing.bin ENV KQ560SIM_STATE=m8.sim ${settings} OUTPUT "打开文件失败")
+# Failures, each with its own exit code and one line on stderr saying what failed.
+foreach(args "" "MEGA8;RM;hello.bin" "AT89S51;WE;hello.bin" "MEGA9;WF;hello.bin" "--fast=2;MEGA8;WF;hello.bin" "--slot=16;MEGA8;RM"
+        "MEGA8;WF" "MEGA8;ER;x" "AT89S52;RE;x.bin" "MEGA8;WC" "MEGA8;WC;ext=1" "MEGA8;WC;low=256" "MEGA8;WC;low=1;low=2"
+        "AT89S52;WC;level=4" "AT89S52;WC;lock=1" "--list;MEGA8;RM" "--check" "--run;MEGA8;CF" "--force;MEGA8;ER")
+  cli(EXIT 2 ARGS ${args} ERR "^mcufeed-cli: .*\nusage: ")
+endforeach()
+cli(EXIT 2 ARGS --json MEGA8 XX JSON exit=2 ERR "unknown operation XX")
+cli(EXIT 0 ARGS --help OUT "exit codes: 0 success")
+cli(EXIT 3 ARGS MEGA8 WF hello.bin ENV KQ560SIM_FAULT=fail=1 OUT "与KQ560设备失去连接" ERR "opening the bridge")
+cli(EXIT 4 ARGS MEGA16 WF hello.bin OUT "错误的MCU型号" ERR "identification: 错误的MCU型号")
+cli(EXIT 5 ARGS --json MEGA8 WF missing.bin ERR "打开文件失败" JSON exit=5 status=打开文件失败)
 file(WRITE ${WORK}/bad.hex ":0100000055AB\r\n:00000001FF\r\n")
-cli(EXIT 6 ARGS MEGA8 WF bad.hex ENV KQ560SIM_STATE=m8.sim ${settings} OUTPUT "错误的HEX文件")
+cli(EXIT 6 ARGS MEGA8 WF bad.hex OUT "错误的HEX文件" ERR "HEX decoding")
+cli(EXIT 6 ARGS --check bad.hex ERR "错误的HEX文件")
 string(REPEAT "x" 8193 long)
 file(WRITE ${WORK}/long.bin "${long}")
-cli(EXIT 7 ARGS MEGA8 WF long.bin ENV KQ560SIM_STATE=m8.sim ${settings} OUTPUT "下载文件有效长度超出芯片容量")
-# A write that fails in the middle is never reported as a success.
-cli(EXIT 7 ARGS --fast=0 MEGA8 WF hello.bin ENV KQ560SIM_STATE=m8.sim KQ560SIM_FAULT=fail=40 ${settings}
-    OUTPUT "正在对MEGA8的FLASH进行编程")
+cli(EXIT 7 ARGS MEGA8 WF long.bin OUT "下载文件有效长度超出芯片容量")
+cli(EXIT 7 ARGS --json --fast=0 MEGA8 WF hello.bin ENV KQ560SIM_FAULT=fail=40 ERR "programming: 数据传输失败" JSON exit=7 status=数据传输失败)
+
+# Several bridges: --slot takes only its own, --list shows them all.
+tool(new s52.sim AT89S52)
+set(sim KQ560SIM_SLOT=2,5 KQ560SIM_STATE=m8.sim,s52.sim)
+cli(EXIT 0 ARGS --json AT89S52 WF hello.bin --slot=5 ERR "正在对AT89S52的FLASH进行编程" JSON slot=5 chip=AT89S52)
+cli(EXIT 0 ARGS --json MEGA RM JSON slot=2 chip=MEGA8)
+cli(EXIT 3 ARGS --slot=3 MEGA8 RM)
+cli(EXIT 0 ARGS --list OUT "^2 KQ560-2 0x30\n5 KQ560-5 0x30\n$")
+cli(EXIT 0 ARGS --list --json JSON bridges.1.slot=5 bridges.1.busy=OFF bridges.1.version=0x30)
+cli(EXIT 3 ARGS --list ENV KQ560SIM_SLOT=0 KQ560SIM_STATE= KQ560SIM_FAULT=fail=1)
+
+# Read back, verify, erase: RF/RE equal the memory (raw), and their HEX form
+# written into a fresh chip gives the same memory; VF/VE change nothing.
+string(RANDOM LENGTH 70000 big)
+file(WRITE ${WORK}/big.bin "${big}")
+file(WRITE ${WORK}/other.bin "another image")
+foreach(row "MEGA128;flash;big.bin;F" "AT89S52;flash;hello.bin;F" "MEGA8;eeprom;data.eep;E")
+  list(GET row 0 chip)
+  list(GET row 1 memory)
+  list(GET row 2 image)
+  list(GET row 3 m)
+  tool(new a.sim ${chip})
+  tool(new b.sim ${chip})
+  set(sim KQ560SIM_STATE=a.sim)
+  cli(EXIT 0 ARGS ${chip} W${m} ${image})
+  cli(EXIT 0 ARGS --json ${chip} R${m} read.bin JSON op=R${m} chip=${chip})
+  cli(EXIT 0 ARGS ${chip} R${m} read.HEX OUT "读取成功")
+  tool(dump a.sim ${memory} dump.bin)
+  same(read.bin dump.bin)
+  cli(EXIT 0 ARGS ${chip} V${m} ${image} OUT "校验成功")
+  cli(EXIT 7 ARGS ${chip} V${m} other.bin OUT "数据校验错误,请重新下载" ERR "verification")
+  tool(dump a.sim ${memory} after.bin)
+  same(after.bin dump.bin)
+  cli(EXIT 0 ARGS ${chip} W${m} read.HEX ENV KQ560SIM_STATE=b.sim)
+  tool(dump b.sim ${memory} copy.bin)
+  same(copy.bin dump.bin)
+endforeach()
+# ER on the MEGA8 of the last row: flash and EEPROM erased, unless EESAVE keeps the EEPROM.
+cli(EXIT 0 ARGS MEGA8 WF hello.bin)
+cli(EXIT 0 ARGS MEGA8 ER OUT "擦除成功")
+show(a.sim "flash: 8192 bytes, 0 not" "eeprom: 512 bytes, 0 not")
+tool(set a.sim high 0xD1)
+cli(EXIT 0 ARGS MEGA8 WE data.eep)
+cli(EXIT 0 ARGS MEGA8 ER)
+show(a.sim "eeprom: 512 bytes, 10 not")
+
+# Configuration: CF lines; WC writes what it is given, behind the guard, fuses
+# before lock, and reads back; a locked chip is neither read nor verified.
+tool(new c.sim MEGA16)
+tool(new d.sim MEGA88)
+set(sim KQ560SIM_STATE=c.sim)
+cli(EXIT 0 ARGS MEGA16 CF OUT "\nlock 0xFF\nlow 0xE1 SUT0 CKSEL3 CKSEL2 CKSEL1\nhigh 0x99 JTAGEN SPIEN BOOTSZ1 BOOTSZ0\n" NOT "ext")
+cli(EXIT 0 ARGS --json MEGA88 CF ENV KQ560SIM_STATE=d.sim ERR "ext 0xF9 BTSZ1 BTSZ0" JSON config.ext=0xF9 config.low=0x62)
+cli(EXIT 9 ARGS MEGA16 WC low=0xC0 ERR "CKSEL" "nothing written")
+cli(EXIT 9 ARGS MEGA8 WC high=0x59 ENV KQ560SIM_STATE=m8.sim ERR "RSTDISBL")
+show(c.sim "low: 0xE1")
+cli(EXIT 0 ARGS --force MEGA16 WC low=0xE4 OUT "MEGA16写配置成功!")
+cli(EXIT 0 ARGS MEGA16 WC lock=0xFC HIGH=0x98 OUT "high 0x98 JTAGEN SPIEN BOOTSZ1 BOOTSZ0 BOOTRST")
+show(c.sim "lock: 0xFC" "low: 0xE4" "high: 0x98")
+cli(EXIT 7 ARGS MEGA16 WC high=0x99 ERR "high written 0x99, reads 0x98")
+cli(EXIT 10 ARGS MEGA16 RF locked.bin ERR "芯片已加密")
+cli(EXIT 10 ARGS MEGA16 VF hello.bin)
+if(EXISTS ${WORK}/locked.bin)
+  message(SEND_ERROR "RF of a read-protected chip wrote a file")
+endif()
+cli(EXIT 0 ARGS MEGA16 ER)
+show(c.sim "lock: 0xFF")
+set(sim KQ560SIM_STATE=s52.sim)
+cli(EXIT 0 ARGS AT89S52 WC level=2 OUT "level 2\n写AT89S52配置成功!")
+cli(EXIT 7 ARGS AT89S52 WC level=1 ERR "level written 1, reads 2")
+cli(EXIT 10 ARGS AT89S52 RF locked.bin)
+cli(EXIT 0 ARGS AT89S52 ER)
+cli(EXIT 0 ARGS --json AT89S52 CF JSON config.level=0)
+
+# Paths as users have them: Chinese folders (under both the Western and the
+# Chinese code page on Windows), past 255 bytes, and, where the system allows
+# them, quotes, backslashes and line breaks, which the JSON line escapes.
+set(sim KQ560SIM_STATE=m8.sim)
+set(folder "固件 目录")
+set(deep "${folder}/${long}")
+string(SUBSTRING "${deep}" 0 100 deep)
+set(deep "${deep}/${deep}/${deep}")
+file(MAKE_DIRECTORY "${WORK}/${deep}")
+file(COPY ${EXAMPLES}/blink-mega8.hex DESTINATION "${WORK}/${folder}")
+file(RENAME "${WORK}/${folder}/blink-mega8.hex" "${WORK}/${folder}/闪烁.hex")
+set(names "${folder}/闪烁.hex")
+if(EMULATOR)
+  set(names "${folder}\\闪烁.hex")
+else()
+  file(WRITE "${WORK}/${folder}/q\"uo\\te\n.bin" "x")
+  list(APPEND names "${folder}/q\"uo\\te\n.bin")
+  string(ASCII 255 ff)
+  file(WRITE "${WORK}/a${ff}.bin" "x")
+  cli(EXIT 0 ARGS --json --check "a${ff}.bin" JSON "file=a�.bin")
+endif()
+foreach(lang C.UTF-8 zh_CN.UTF-8)
+  foreach(name IN LISTS names)
+    cli(EXIT 0 ARGS --json MEGA8 WF "${name}" ENV LC_ALL=${lang} JSON "file=${name}")
+  endforeach()
+  cli(EXIT 0 ARGS MEGA8 RF "${deep}/读回.hex" ENV LC_ALL=${lang})
+  cli(EXIT 0 ARGS --check "${deep}/读回.hex" ENV LC_ALL=${lang} OUT "^8192 bytes, addresses 0x0-0x1FFF, crc32 ")
+  cli(EXIT 0 ARGS MEGA8 VF "${deep}/读回.hex" ENV LC_ALL=${lang})
+endforeach()
