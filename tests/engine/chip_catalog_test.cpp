@@ -2,14 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace {
 
-struct Expected {
-  const char* name;
-  ChipFamily family;
-  uint32_t flash, page, eeprom;
-  uint8_t s1, s2;
-};
+struct Expected { const char* name; ChipFamily family; uint32_t flash, page, eeprom; uint8_t s1, s2; };
 
 // The data sheets' figures, written out independently of the table under test.
 const Expected kParts[] = {
@@ -35,14 +32,12 @@ TEST(ChipCatalogue, ListOrderAndDataSheetFacts) {
     const ChipInfo* chip = FindChip(i + 1);
     ASSERT_NE(chip, nullptr);
     EXPECT_STREQ(chip->name, e.name);
-    EXPECT_EQ(chip->family, e.family);
-    EXPECT_EQ(chip->flashLimit, e.flash);
-    EXPECT_EQ(chip->flashPage, e.page);
-    EXPECT_EQ(chip->eepromLimit, e.eeprom);
-    EXPECT_EQ(chip->signature[0], 0x1E);
-    EXPECT_EQ(chip->signature[1], e.s1);
-    EXPECT_EQ(chip->signature[2], e.s2);
+    EXPECT_EQ(std::make_tuple(chip->family, chip->flashLimit, chip->flashPage, chip->eepromLimit),
+              std::make_tuple(e.family, e.flash, e.page, e.eeprom));
+    EXPECT_EQ(std::make_tuple(chip->signature[0], chip->signature[1], chip->signature[2]),
+              std::make_tuple(0x1E, e.s1, e.s2));
     EXPECT_EQ(IsAvrPart(i + 1), e.family == ChipFamily::Avr);
+    EXPECT_EQ(RecogniseAvrSignature(e.s1, e.s2), e.family == ChipFamily::Avr ? i + 1 : 0);
   }
 }
 
@@ -55,13 +50,7 @@ TEST(ChipCatalogue, IndicesOutsideTheListHaveNoEntry) {
   EXPECT_FALSE(IsAvrPart(kChipAuto)) << "MEGA AUTO must be resolved first";
 }
 
-TEST(ChipRecognition, ExactlyTheTenAvrPairsAreRecognised) {
-  for (int i = 0; i < 10; ++i)
-    EXPECT_EQ(RecogniseAvrSignature(kParts[i].s1, kParts[i].s2), i + 1) << kParts[i].name;
-  // Swapped bytes, an AT89S5x pair and an unknown part are not; nor is any
-  // pair outside the ten.
-  EXPECT_EQ(RecogniseAvrSignature(0x07, 0x93), 0);
-  EXPECT_EQ(RecogniseAvrSignature(0x51, 0x06), 0);
+TEST(ChipRecognition, NoPairButTheTenAvrPartsIsRecognised) {
   int found = 0;
   for (int s1 = 0; s1 < 256; ++s1)
     for (int s2 = 0; s2 < 256; ++s2) found += RecogniseAvrSignature(uint8_t(s1), uint8_t(s2)) != 0;

@@ -1,6 +1,7 @@
 // Configure: identification, then the AVR fuse dialog or the AT89S5x lock
-// dialog on the simulated chip's configuration bytes. The byte and caption
-// rules themselves have their portable tests; these check the dialogs' use of them.
+// dialog on the simulated chip's configuration bytes. The byte, caption,
+// read-back and hazard rules have their portable tests; these check the
+// dialogs' use of them, the questions included.
 #include "tests/win/win_harness.h"
 
 namespace wintest {
@@ -9,6 +10,7 @@ namespace {
 const std::initializer_list<int> kLockRow = {1016, 1017, 1018, 1019, 1020, 1021};            // bits 5..0
 const std::initializer_list<int> kHighRow = {1022, 1023, 1024, 1025, 1026, 1027, 1028, 1029};  // bits 7..0
 const std::initializer_list<int> kLowRow = {1031, 1032, 1033, 1034, 1035, 1036, 1037, 1038};   // bits 7..0
+const std::initializer_list<int> kLevels = {1038, 1039, 1040, 1041};  // AT89S5x lock levels 0..3
 
 // A row of boxes as the byte it shows: a checked box is a 0 bit.
 int Row(HWND dialog, std::initializer_list<int> boxes) {
@@ -19,8 +21,42 @@ int Row(HWND dialog, std::initializer_list<int> boxes) {
 
 int Config(uint32_t which) { return KQ560SimGetConfig(0, which); }
 
+// Each message box with the button it first gives the focus to: its default button.
+std::vector<std::pair<HWND, int>> g_defaults;
+LRESULT CALLBACK FocusHook(int code, WPARAM wParam, LPARAM lParam) {
+  const HWND box = code == HCBT_SETFOCUS && wParam ? GetParent(reinterpret_cast<HWND>(wParam)) : nullptr;
+  if (box && GetDlgItem(box, 0xFFFF) && (g_defaults.empty() || g_defaults.back().first != box))
+    g_defaults.push_back({box, GetDlgCtrlID(reinterpret_cast<HWND>(wParam))});
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+const char* const kUnread = "尚未成功读出芯片的配置,将写入的是对话框中当前勾选的设置。仍要写入吗?";
+const char* const kClockSource = "以下设置可能使芯片无法再编程:\nCKSEL:时钟源改变,板上必须有相应的晶振或时钟\n仍要写入吗?";
+// Message boxes: OK with the information or the exclamation icon, or a Yes/No
+// question with the exclamation icon and No the default.
+enum Kind { kInfo, kWarning, kQuestion, kOther };
+
 class ConfigDialogTest : public WindowTest {
  protected:
+  void SetUp() override {
+    WindowTest::SetUp();
+    static const HHOOK hook = SetWindowsHookExW(WH_CBT, FocusHook, nullptr, GetCurrentThreadId());  // for good
+    ASSERT_TRUE(hook);
+    g_defaults.clear();
+  }
+  // Every message box so far, each captioned "MCUFEED".
+  void ExpectBoxes(const std::vector<std::pair<std::string, Kind>>& expected) {
+    ASSERT_EQ(g_defaults.size(), g_hooks.boxes.size());
+    std::vector<std::pair<std::string, Kind>> seen;
+    for (size_t i = 0; i < g_hooks.boxes.size(); ++i) {
+      const BoxRecord& box = g_hooks.boxes[i];
+      const bool ok = !box.yesNo && g_defaults[i].second == IDOK, warning = box.icon == BoxIcon::Exclamation;
+      const bool question = box.yesNo && g_defaults[i].second == IDNO && warning;
+      const Kind kind = box.icon == BoxIcon::Information && ok ? kInfo : warning && ok ? kWarning : question ? kQuestion : kOther;
+      seen.push_back({box.caption == "MCUFEED" ? box.text : box.caption, kind});
+    }
+    EXPECT_EQ(seen, expected);
+  }
   // Attaches `chip` with its lock byte and opens the window on `listIndex`.
   void Prepare(const char* chip, int32_t listIndex, uint32_t lock) {
     ASSERT_TRUE(KQ560SimAttach(0, chip));
@@ -44,7 +80,14 @@ class ConfigDialogTest : public WindowTest {
       read = BridgeCalls() - shown;
     });
     g_hooks.boxes.clear();
+    g_defaults.clear();
     FailCallFromNow(shown - start - read + n);
+  }
+  // Presses `id` in `dialog`; the bridge calls it made.
+  static uint64_t CallsOf(HWND dialog, int id) {
+    const uint64_t before = BridgeCalls();
+    PressIn(dialog, id);
+    return BridgeCalls() - before;
   }
 };
 
@@ -58,121 +101,105 @@ TEST_F(ConfigDialogTest, MegaAutoOpensTheFuseDialogOfTheRecognisedChipAlreadyRea
     EXPECT_EQ(Row(dialog, kHighRow), 0xC9);
     EXPECT_EQ(Row(dialog, kLowRow), 0x2E);
     EXPECT_EQ(ItemText(dialog, 1023), "WDTON  ");  // the template's, spaces and all
-    for (auto [id, caption] : {std::pair<int, const char*>{1030, "2"}, {1039, "1"}, {1040, "0"}}) {
-      EXPECT_FALSE(ItemEnabled(dialog, id)) << id;  // no extended byte
-      EXPECT_EQ(ItemText(dialog, id), caption);
-    }
+    // No extended byte: bit numbers on disabled boxes.
+    EXPECT_EQ(ItemText(dialog, 1030) + ItemText(dialog, 1039) + ItemText(dialog, 1040), "210");
+    EXPECT_FALSE(ItemEnabled(dialog, 1030) || ItemEnabled(dialog, 1039) || ItemEnabled(dialog, 1040));
     EXPECT_EQ(GetWindow(dialog, GW_OWNER), main_);
     RECT own;
     GetWindowRect(dialog, &own);
     ExpectCentredOverMain(own);
-    // "全选" and "全反选" touch only the boxes in use; a write sends lock, high and low.
+    // "全选" touches only the boxes in use.
     PressIn(dialog, IDC_SELECT_ALL);
-    EXPECT_EQ(Row(dialog, kLockRow), 0xC0);
-    EXPECT_EQ(Row(dialog, kHighRow), 0x00);
-    EXPECT_EQ(Row(dialog, kLowRow), 0x00);
+    EXPECT_EQ(Row(dialog, kLockRow) | Row(dialog, kHighRow) | Row(dialog, kLowRow), 0xC0);
     EXPECT_EQ(Row(dialog, {1030, 1039, 1040}), 0xFF);
-    PressIn(dialog, IDC_CLEAR_ALL);
-    const uint64_t before = BridgeCalls();
-    PressIn(dialog, IDC_WRITE_CONFIG);
-    EXPECT_EQ(BridgeCalls() - before, 3u);
-    const uint64_t afterWrite = BridgeCalls();
-    PressIn(dialog, IDC_CANCEL_CONFIG);
-    EXPECT_EQ(BridgeCalls(), afterWrite);
   });
   EXPECT_EQ(Status(), "完成对MCU型号的识别");
-  ASSERT_EQ(g_hooks.boxes.size(), 1u);  // the automatic read said nothing
-  EXPECT_EQ(g_hooks.boxes[0].text, "MEGA8写配置成功!");
-  EXPECT_EQ(Config(KQ560SIM_LOW), 0xFF);
+  EXPECT_TRUE(g_hooks.boxes.empty());  // the automatic read said nothing
 }
 
-TEST_F(ConfigDialogTest, ReadAndWriteTheFusesOfAChosenPartWithAnExtendedByte) {
-  Prepare("MEGA64", 4, 0xFF);
-  KQ560SimSetConfig(0, KQ560SIM_EXT, 0xFE);
+TEST_F(ConfigDialogTest, LockoutRisksAreNamedNoSendsNothingAndWritesAreChecked) {
+  Prepare("MEGA88", 9, 0xFF);
+  uint64_t sentOnNo = 1;
   Configure([&](HWND dialog) {
-    EXPECT_EQ(ItemText(dialog, 1022), "OCDEN");
-    EXPECT_EQ(ItemText(dialog, 1039), "M103C");
-    EXPECT_FALSE(ItemEnabled(dialog, 1030));
-    EXPECT_TRUE(ItemEnabled(dialog, 1039));
-    EXPECT_EQ(Row(dialog, {1039, 1040}), 0xFE);
-    PressIn(dialog, IDC_READ_CONFIG);
-    ASSERT_EQ(g_hooks.boxes.size(), 1u);
-    EXPECT_EQ(g_hooks.boxes[0].owner, dialog);
+    // RSTDISBL, DWEN and CKSEL3..0.
+    for (int id : {1022, 1023, 1035, 1036, 1037, 1038}) CheckDlgButton(dialog, id, BST_CHECKED);
+    g_hooks.questionAnswer = IDNO;
+    sentOnNo = CallsOf(dialog, IDC_WRITE_CONFIG);
+    g_hooks.questionAnswer = IDYES;
     PressIn(dialog, IDC_CLEAR_ALL);
-    // BootLock11, EESAVE, BODEN, CKSEL3 and M103C.
-    for (int id : {1017, 1026, 1032, 1035, 1039}) CheckDlgButton(dialog, id, BST_CHECKED);
+    // BootLock11, EESAVE, CKOUT, CKSEL3 (a clock source change) and BTSZ1, BTRST.
+    for (int id : {1017, 1026, 1032, 1035, 1030, 1040}) CheckDlgButton(dialog, id, BST_CHECKED);
     PressIn(dialog, IDC_WRITE_CONFIG);
-    PressIn(dialog, IDC_SELECT_ALL);
-    EXPECT_EQ(Row(dialog, {1030, 1039, 1040}), 0xFC);  // the unused box left alone
+    PressIn(dialog, IDC_WRITE_CONFIG);  // nothing changes now: no question
+    // SPIEN keeps its programmed state.
+    EXPECT_EQ(std::make_tuple(Config(KQ560SIM_LOCK), Config(KQ560SIM_EXT), Config(KQ560SIM_HIGH), Config(KQ560SIM_LOW)),
+              std::make_tuple(0xEF, 0xFA, 0xD7, 0xB7));
+    // Lock1 and Lock2 lock the fuses: the chip keeps its high byte.
+    KQ560SimSetConfig(0, KQ560SIM_LOCK, 0xEC);
+    CheckDlgButton(dialog, 1026, BST_UNCHECKED);  // EESAVE
+    PressIn(dialog, IDC_WRITE_CONFIG);
+    EXPECT_EQ(Row(dialog, kHighRow), 0xD7);
+    FailCallFromNow(1);
+    PressIn(dialog, IDC_WRITE_CONFIG);  // the extended byte fails
   });
-  ASSERT_EQ(g_hooks.boxes.size(), 2u);
-  EXPECT_EQ(g_hooks.boxes[0].text, "MEGA64读配置成功!");
-  EXPECT_EQ(g_hooks.boxes[1].text, "MEGA64写配置成功!");
-  for (const BoxRecord& box : g_hooks.boxes) EXPECT_EQ(box.icon, BoxIcon::Information);
-  EXPECT_EQ(Config(KQ560SIM_LOCK) & 0x3F, 0x2F);
-  EXPECT_EQ(Config(KQ560SIM_HIGH), 0xD7);  // SPIEN keeps its programmed state
-  EXPECT_EQ(Config(KQ560SIM_LOW), 0xB7);
-  EXPECT_EQ(Config(KQ560SIM_EXT) & 0x03, 0x01);
+  EXPECT_EQ(sentOnNo, 0u);
+  ExpectBoxes({{"以下设置可能使芯片无法再编程:\n"
+                "RSTDISBL:复位引脚将变为I/O口,之后无法再用本编程器编程\n"
+                "DWEN:启用debugWIRE后无法再用本编程器编程\n"
+                "CKSEL=0000:外部时钟,板上没有时钟信号时芯片将不再响应\n仍要写入吗?", kQuestion},
+               {kClockSource, kQuestion}, {"MEGA88写配置成功!", kInfo}, {"MEGA88写配置成功!", kInfo},
+               {"MEGA88写配置失败:读回的配置与写入的不同", kWarning}, {"数据传输失败", kWarning}});
 }
 
-TEST_F(ConfigDialogTest, FailuresShowTheirBoxesWithTheirIcons) {
+TEST_F(ConfigDialogTest, UnreadBoxesAreWrittenOnlyWhenTheUserInsists) {
   Prepare("MEGA8", 1, 0xFF);
-  FailAutomaticRead(1);
+  FailAutomaticRead(3);  // the low byte: lock and high were read
+  uint64_t sentOnNo = 1;
   Configure([&](HWND dialog) {
     EXPECT_EQ(WindowText(dialog), "加密设置与配置");  // the template's title stays
+    g_hooks.questionAnswer = IDNO;
+    sentOnNo = CallsOf(dialog, IDC_WRITE_CONFIG);
+    g_hooks.questionAnswer = IDYES;
     CheckDlgButton(dialog, 1018, BST_CHECKED);
-    FailCallFromNow(1);  // the lock byte
-    PressIn(dialog, IDC_WRITE_CONFIG);
-    FailCallFromNow(2);  // the high byte, after the lock byte
+    FailCallFromNow(3);  // high and low written, the lock byte fails
     PressIn(dialog, IDC_WRITE_CONFIG);
   });
-  ASSERT_EQ(g_hooks.boxes.size(), 3u);
-  for (const BoxRecord& box : g_hooks.boxes) EXPECT_EQ(box.text, "数据传输失败");
-  EXPECT_FALSE(g_hooks.boxes[0].ownerVisible);  // before the dialog showed
-  EXPECT_EQ(g_hooks.boxes[0].icon, BoxIcon::Exclamation);
-  EXPECT_EQ(g_hooks.boxes[1].icon, BoxIcon::Exclamation);
-  EXPECT_EQ(g_hooks.boxes[2].icon, BoxIcon::Information);
-  EXPECT_EQ(Config(KQ560SIM_LOCK) & 0x08, 0);  // the second attempt's lock byte arrived
+  EXPECT_EQ(sentOnNo, 0u);
+  ExpectBoxes({{"数据传输失败", kWarning}, {kUnread, kQuestion}, {kUnread, kQuestion}, {kClockSource, kQuestion},
+               {"数据传输失败", kWarning}});
+  EXPECT_FALSE(g_hooks.boxes[0].ownerVisible);    // before the dialog showed
+  EXPECT_EQ(Config(KQ560SIM_LOW), 0xFF);          // what the boxes asked for
+  EXPECT_EQ(Config(KQ560SIM_LOCK) & 0x08, 0x08);  // never sent
 }
 
 // ---- AT89S5x ----
 
-TEST_F(ConfigDialogTest, At89LockLevelsAreReadAndWritten) {
+TEST_F(ConfigDialogTest, At89LockLevelsAreReadWrittenAndChecked) {
   Prepare("AT89S52", 12, 0x14);
-  Configure([&](HWND dialog) {
-    EXPECT_EQ(WindowText(dialog), "AT89S52 加密设置及配置");
-    EXPECT_EQ(Row(dialog, {1038, 1039, 1040, 1041}), 0xFE);  // the highest level
-    KQ560SimSetConfig(0, KQ560SIM_LOCK, 0xE3);
-    PressIn(dialog, IDC_READ_CONFIG);
-    EXPECT_EQ(Row(dialog, {1038, 1039, 1040, 1041}), 0xF7);
-    SendMessageW(GetDlgItem(dialog, 1040), BM_CLICK, 0, 0);  // "Lock LB1,LB2 "
-    PressIn(dialog, IDC_WRITE_CONFIG);
-    FailCallFromNow(2);
-    PressIn(dialog, IDC_WRITE_CONFIG);
-  });
-  ASSERT_EQ(g_hooks.boxes.size(), 3u);
-  EXPECT_EQ(g_hooks.boxes[0].text, "AT89S52读配置成功!");
-  EXPECT_EQ(g_hooks.boxes[1].text, "写AT89S52配置成功!");
-  EXPECT_EQ(g_hooks.boxes[2].text, "数据传输失败");
-  for (const BoxRecord& box : g_hooks.boxes) EXPECT_EQ(box.icon, BoxIcon::Information);
-  EXPECT_EQ(Config(KQ560SIM_LOCK) & 0x1C, 0x0C);  // LB1 and LB2
-}
-
-TEST_F(ConfigDialogTest, At89WriteWithNoLevelChosenSendsNothing) {
-  Prepare("AT89S52", 12, 0x00);
   FailAutomaticRead(1);
-  uint64_t sent = 1;
+  uint64_t sentWithNoLevel = 1;
   Configure([&](HWND dialog) {
     EXPECT_EQ(WindowText(dialog), "配置");
-    EXPECT_EQ(Row(dialog, {1038, 1039, 1040, 1041}), 0xFF);
-    const uint64_t before = BridgeCalls();
+    EXPECT_EQ(Row(dialog, kLevels), 0xFF);
+    sentWithNoLevel = CallsOf(dialog, IDC_WRITE_CONFIG);
+    PressIn(dialog, IDC_READ_CONFIG);
+    EXPECT_EQ(Row(dialog, kLevels), 0xFE);  // LB3 and LB1: the highest decides
+    SendMessageW(GetDlgItem(dialog, 1040), BM_CLICK, 0, 0);  // "Lock LB1,LB2 ": the chip stays at LB3
     PressIn(dialog, IDC_WRITE_CONFIG);
-    sent = BridgeCalls() - before;
+    EXPECT_EQ(Row(dialog, kLevels), 0xFE);
+    KQ560SimSetConfig(0, KQ560SIM_LOCK, 0xE3);  // as after an erase
+    SendMessageW(GetDlgItem(dialog, 1039), BM_CLICK, 0, 0);  // "Lock LB1"
+    FailCallFromNow(2);
+    PressIn(dialog, IDC_WRITE_CONFIG);
+    SendMessageW(GetDlgItem(dialog, 1040), BM_CLICK, 0, 0);
+    PressIn(dialog, IDC_WRITE_CONFIG);
   });
-  EXPECT_EQ(sent, 0u);
-  ASSERT_EQ(g_hooks.boxes.size(), 1u);  // the failed read only
-  EXPECT_EQ(g_hooks.boxes[0].icon, BoxIcon::Information);
-  EXPECT_FALSE(g_hooks.boxes[0].ownerVisible);
+  EXPECT_EQ(sentWithNoLevel, 0u);
+  ExpectBoxes({{"数据传输失败", kInfo}, {"AT89S52读配置成功!", kInfo},
+               {"AT89S52写配置失败:读回的配置与写入的不同", kWarning}, {"数据传输失败", kInfo},
+               {"写AT89S52配置成功!", kInfo}});
+  EXPECT_FALSE(g_hooks.boxes[0].ownerVisible);    // before the dialog showed
+  EXPECT_EQ(Config(KQ560SIM_LOCK) & 0x1C, 0x0C);  // LB1 and LB2
 }
 
 TEST_F(ConfigDialogTest, UnsupportedPartOpensNoDialogAndNoSelectionTheLockDialog) {
