@@ -1,14 +1,11 @@
 #!/bin/sh
-# mcufeed-cli against what only another process does to it: a run hanging in
-# a bridge call holds its bridge (--list shows it busy, --slot cannot open it)
-# until Ctrl+C twice ends it with 130 and no JSON line; one Ctrl+C stops a job
-# between pages.  Usage: cli_signals.sh CLI TOOL WORK
+# cli_signals.sh CLI TOOL WORK: a run hung in a bridge call holds the bridge (busy) until
+# Ctrl+C twice ends it (130, no JSON line); one Ctrl+C stops a job between pages.
 cli=$1 work=$3
 rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
 export MCUFEED_SETTINGS_FILE="$work/settings" KQ560SIM_SLOT=2,5 KQ560SIM_STATE=a.sim,b.sim
 "$2" new a.sim MEGA8 && "$2" new b.sim MEGA128 || exit 1
 fail() { echo "FAIL: $*"; cat run.out; kill -9 "$pid"; exit 1; }
-# started TEXT: the run in the background has printed TEXT and gone on a little.
 started() { for _ in $(seq 50); do grep -q "$1" run.out && sleep 0.3 && return; sleep 0.1; done; fail "no $1"; }
 KQ560SIM_FAULT=hang=12 "$cli" --json --slot=5 MEGA128 CF >run.out 2>&1 & pid=$!
 started 正在识别MCU型号

@@ -1,24 +1,16 @@
-# Runs mcufeed-cli the way scripts and production lines do, against the
-# simulator library configured through its environment, and checks what the
-# simulated chips hold afterwards with the kq560sim tool.
-# CLI, TOOL: the programs; EMULATOR: how to run them (may be empty);
-# EXAMPLES: the examples folder; WORK: a scratch folder.
+# mcufeed-cli against the simulator, and what the chips hold. -D CLI TOOL EMULATOR EXAMPLES WORK
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
 set(settings MCUFEED_SETTINGS_FILE=${WORK}/settings)
 
-# cli(EXIT code ARGS ... [ENV var=value ...] [OUT|ERR|NOT regex ...] [JSON path=value ...]):
-# the environment is ${sim} plus ENV; OUT and ERR must match standard output
-# and error, NOT neither; JSON paths (e.g. bridges.1.slot) look into the one
-# line that standard output must then hold.
+# cli(EXIT code ARGS ... [ENV var=value ...] [OUT|ERR|NOT regex ...] [JSON path=value ...]), in ${sim}
+# plus ENV: regexes that stdout, stderr, neither match; JSON paths into stdout's only line.
 function(cli)
   cmake_parse_arguments(C "" "EXIT" "ARGS;ENV;OUT;ERR;NOT;JSON" ${ARGN})
   execute_process(COMMAND ${CMAKE_COMMAND} -E env ${settings} ${sim} ${C_ENV} ${EMULATOR} ${CLI} ${C_ARGS}
-                  WORKING_DIRECTORY ${WORK} RESULT_VARIABLE rc OUTPUT_VARIABLE OUT ERROR_VARIABLE ERR)
-  string(REPLACE "\r" "" OUT "${OUT}")
-  set(text_OUT "${OUT}")
-  set(text_ERR "${ERR}")
-  set(text_NOT "${OUT}${ERR}")
+                  WORKING_DIRECTORY ${WORK} RESULT_VARIABLE rc OUTPUT_VARIABLE text_OUT ERROR_VARIABLE text_ERR)
+  string(REPLACE "\r" "" text_OUT "${text_OUT}")
+  set(text_NOT "${text_OUT}${text_ERR}")
   set(problem "")
   if(NOT rc EQUAL C_EXIT)
     set(problem "exit ${rc}, expected ${C_EXIT}")
@@ -31,19 +23,19 @@ function(cli)
       endif()
     endforeach()
   endforeach()
-  if(C_JSON AND NOT OUT MATCHES "^{[^\n]*}\n$")
+  if(C_JSON AND NOT text_OUT MATCHES "^{[^\n]*}\n$")
     string(APPEND problem " standard output is not one JSON line")
   endif()
   foreach(check IN LISTS C_JSON)
     string(REGEX MATCH "^([^=]*)=(.*)$" _ "${check}")
     string(REPLACE "." ";" path "${CMAKE_MATCH_1}")
-    string(JSON value ERROR_VARIABLE jsonError GET "${OUT}" ${path})
+    string(JSON value ERROR_VARIABLE jsonError GET "${text_OUT}" ${path})
     if(NOT "${value}" STREQUAL "${CMAKE_MATCH_2}")
       string(APPEND problem " JSON ${CMAKE_MATCH_1} is '${value}' ${jsonError}, expected '${CMAKE_MATCH_2}'")
     endif()
   endforeach()
   if(problem)
-    message(SEND_ERROR "mcufeed-cli ${C_ARGS}: ${problem}\n${OUT}${ERR}")
+    message(SEND_ERROR "mcufeed-cli ${C_ARGS}: ${problem}\n${text_NOT}")
   endif()
 endfunction()
 
@@ -55,16 +47,16 @@ function(tool)
   set(tool_output "${out}" PARENT_SCOPE)
 endfunction()
 
-# same(A B): two files of WORK hold the same bytes.
-function(same a b)
-  file(SHA256 ${WORK}/${a} ha)
-  file(SHA256 ${WORK}/${b} hb)
+# same(SIM MEMORY FILE): the chip's whole memory is FILE's bytes.
+function(same sim memory file)
+  tool(dump ${sim} ${memory} dump.bin)
+  file(SHA256 ${WORK}/dump.bin ha)
+  file(SHA256 ${WORK}/${file} hb)
   if(NOT ha STREQUAL hb)
-    message(SEND_ERROR "${a} and ${b} differ")
+    message(SEND_ERROR "${sim} ${memory} is not ${file}")
   endif()
 endfunction()
 
-# show(FILE regex ...): what kq560sim shows of a chip.
 function(show file)
   tool(show ${file})
   foreach(pattern IN LISTS ARGN)
@@ -74,8 +66,7 @@ function(show file)
   endforeach()
 endfunction()
 
-# Flash through "MEGA" recognition: the chip holds the bytes, the summary and
-# the JSON line give them with zlib's CRC-32; the rest of the page stays erased.
+# Flash through "MEGA": the chip holds the bytes, summary and JSON give zlib's CRC-32.
 tool(new m8.sim MEGA8)
 set(sim KQ560SIM_STATE=m8.sim)
 file(WRITE ${WORK}/hello.bin "hello, flash")
@@ -90,25 +81,21 @@ if(NOT head STREQUAL "hello, flash")
 endif()
 show(m8.sim "flash: 8192 bytes, 12 not 0xFF")
 
-# The example firmware as Intel HEX, bit-banged by choice, then started.
 cli(EXIT 0 ARGS --fast=0 MEGA8 WF ${EXAMPLES}/blink-mega8.hex --run OUT "正在进行文件转换" "下载成功,共下载44字节\n正在复位芯片...\n复位MCU成功\n.*crc32 7e035622; target started")
 cli(EXIT 0 ARGS --json --check ${EXAMPLES}/blink-mega8.hex ERR "^44 bytes, addresses 0x0-0x2B, crc32 7e035622\n$" JSON bytes=44 first=0 last=43 crc32=7e035622)
 
-# EEPROM, then reset; a reset sequence that fails is no success.
 file(WRITE ${WORK}/data.eep "0123456789")
 cli(EXIT 0 ARGS MEGA8 WE data.eep OUT "正在对MEGA8的EEPROM进行编程" "下载成功,共下载10字节")
 show(m8.sim "eeprom: 512 bytes, 10 not 0xFF")
-cli(EXIT 0 ARGS MEGA8 RM OUT "正在复位芯片" "复位MCU成功")
 cli(EXIT 8 ARGS MEGA8 RM ENV KQ560SIM_FAULT=fail=12 ERR "reset: 数据传输失败")
 
-# Failures, each with its own exit code and one line on stderr saying what failed.
+# Failures: each its exit code and a line on stderr saying what failed.
 foreach(args "" "MEGA8;RM;hello.bin" "AT89S51;WE;hello.bin" "MEGA9;WF;hello.bin" "--fast=2;MEGA8;WF;hello.bin" "--slot=16;MEGA8;RM"
         "MEGA8;WF" "MEGA8;ER;x" "AT89S52;RE;x.bin" "MEGA8;WC" "MEGA8;WC;ext=1" "MEGA8;WC;low=256" "MEGA8;WC;low=1;low=2"
         "AT89S52;WC;level=4" "AT89S52;WC;lock=1" "--list;MEGA8;RM" "--check" "--run;MEGA8;CF" "--force;MEGA8;ER")
   cli(EXIT 2 ARGS ${args} ERR "^mcufeed-cli: .*\nusage: ")
 endforeach()
 cli(EXIT 2 ARGS --json MEGA8 XX JSON exit=2 ERR "unknown operation XX")
-cli(EXIT 0 ARGS --help OUT "exit codes: 0 success")
 cli(EXIT 3 ARGS MEGA8 WF hello.bin ENV KQ560SIM_FAULT=fail=1 OUT "与KQ560设备失去连接" ERR "opening the bridge")
 cli(EXIT 4 ARGS MEGA16 WF hello.bin OUT "错误的MCU型号" ERR "identification: 错误的MCU型号")
 cli(EXIT 5 ARGS --json MEGA8 WF missing.bin ERR "打开文件失败" JSON exit=5 status=打开文件失败)
@@ -120,7 +107,6 @@ file(WRITE ${WORK}/long.bin "${long}")
 cli(EXIT 7 ARGS MEGA8 WF long.bin OUT "下载文件有效长度超出芯片容量")
 cli(EXIT 7 ARGS --json --fast=0 MEGA8 WF hello.bin ENV KQ560SIM_FAULT=fail=40 ERR "programming: 数据传输失败" JSON exit=7 status=数据传输失败)
 
-# Several bridges: --slot takes only its own, --list shows them all.
 tool(new s52.sim AT89S52)
 set(sim KQ560SIM_SLOT=2,5 KQ560SIM_STATE=m8.sim,s52.sim)
 cli(EXIT 0 ARGS --json AT89S52 WF hello.bin --slot=5 ERR "正在对AT89S52的FLASH进行编程" JSON slot=5 chip=AT89S52)
@@ -130,33 +116,26 @@ cli(EXIT 0 ARGS --list OUT "^2 KQ560-2 0x30\n5 KQ560-5 0x30\n$")
 cli(EXIT 0 ARGS --list --json JSON bridges.1.slot=5 bridges.1.busy=OFF bridges.1.version=0x30)
 cli(EXIT 3 ARGS --list ENV KQ560SIM_SLOT=0 KQ560SIM_STATE= KQ560SIM_FAULT=fail=1)
 
-# Read back, verify, erase: RF/RE equal the memory (raw), and their HEX form
-# written into a fresh chip gives the same memory; VF/VE change nothing.
+# RF/RE give the memory raw, or as HEX that WF/WE put into a fresh chip; VF/VE change nothing.
 string(RANDOM LENGTH 70000 big)
 file(WRITE ${WORK}/big.bin "${big}")
 file(WRITE ${WORK}/other.bin "another image")
 foreach(row "MEGA128;flash;big.bin;F" "AT89S52;flash;hello.bin;F" "MEGA8;eeprom;data.eep;E")
-  list(GET row 0 chip)
-  list(GET row 1 memory)
-  list(GET row 2 image)
-  list(GET row 3 m)
+  list(POP_FRONT row chip memory image m)
   tool(new a.sim ${chip})
   tool(new b.sim ${chip})
   set(sim KQ560SIM_STATE=a.sim)
   cli(EXIT 0 ARGS ${chip} W${m} ${image})
   cli(EXIT 0 ARGS --json ${chip} R${m} read.bin JSON op=R${m} chip=${chip})
   cli(EXIT 0 ARGS ${chip} R${m} read.HEX OUT "读取成功")
-  tool(dump a.sim ${memory} dump.bin)
-  same(read.bin dump.bin)
+  same(a.sim ${memory} read.bin)
   cli(EXIT 0 ARGS ${chip} V${m} ${image} OUT "校验成功")
   cli(EXIT 7 ARGS ${chip} V${m} other.bin OUT "数据校验错误,请重新下载" ERR "verification")
-  tool(dump a.sim ${memory} after.bin)
-  same(after.bin dump.bin)
+  same(a.sim ${memory} read.bin)
   cli(EXIT 0 ARGS ${chip} W${m} read.HEX ENV KQ560SIM_STATE=b.sim)
-  tool(dump b.sim ${memory} copy.bin)
-  same(copy.bin dump.bin)
+  same(b.sim ${memory} read.bin)
 endforeach()
-# ER on the MEGA8 of the last row: flash and EEPROM erased, unless EESAVE keeps the EEPROM.
+# ER on the last row's MEGA8: all erased, but EESAVE keeps the EEPROM.
 cli(EXIT 0 ARGS MEGA8 WF hello.bin)
 cli(EXIT 0 ARGS MEGA8 ER OUT "擦除成功")
 show(a.sim "flash: 8192 bytes, 0 not" "eeprom: 512 bytes, 0 not")
@@ -165,8 +144,7 @@ cli(EXIT 0 ARGS MEGA8 WE data.eep)
 cli(EXIT 0 ARGS MEGA8 ER)
 show(a.sim "eeprom: 512 bytes, 10 not")
 
-# Configuration: CF lines; WC writes what it is given, behind the guard, fuses
-# before lock, and reads back; a locked chip is neither read nor verified.
+# CF; WC behind the guard, fuses before lock, read back; a locked chip is not read.
 tool(new c.sim MEGA16)
 tool(new d.sim MEGA88)
 set(sim KQ560SIM_STATE=c.sim)
@@ -193,17 +171,13 @@ cli(EXIT 10 ARGS AT89S52 RF locked.bin)
 cli(EXIT 0 ARGS AT89S52 ER)
 cli(EXIT 0 ARGS --json AT89S52 CF JSON config.level=0)
 
-# Paths as users have them: Chinese folders (under both the Western and the
-# Chinese code page on Windows), past 255 bytes, and, where the system allows
-# them, quotes, backslashes and line breaks, which the JSON line escapes.
+# Chinese folders (Western and Chinese code pages), paths past 255 bytes, odd names in JSON.
 set(sim KQ560SIM_STATE=m8.sim)
 set(folder "固件 目录")
-set(deep "${folder}/${long}")
-string(SUBSTRING "${deep}" 0 100 deep)
+string(SUBSTRING "${folder}/${long}" 0 100 deep)
 set(deep "${deep}/${deep}/${deep}")
 file(MAKE_DIRECTORY "${WORK}/${deep}")
-file(COPY ${EXAMPLES}/blink-mega8.hex DESTINATION "${WORK}/${folder}")
-file(RENAME "${WORK}/${folder}/blink-mega8.hex" "${WORK}/${folder}/闪烁.hex")
+file(COPY_FILE ${EXAMPLES}/blink-mega8.hex "${WORK}/${folder}/闪烁.hex")
 set(names "${folder}/闪烁.hex")
 if(EMULATOR)
   set(names "${folder}\\闪烁.hex")
