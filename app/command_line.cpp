@@ -49,7 +49,9 @@ size_t NextWord(const char** cursor, const char** start) {
   return static_cast<size_t>(p - *start);
 }
 
-ChipIndex ChipForWord(const char* word) {
+}  // namespace
+
+ChipIndex ChipForCommandWord(const char* word) {
   if (std::strcmp(word, "MEGA") == 0) return kChipAuto;
   for (ChipIndex i = kFirstNamedChip; i <= kLastNamedChip; ++i) {
     if (std::strcmp(word, ChipName(i)) == 0) return i;
@@ -57,7 +59,7 @@ ChipIndex ChipForWord(const char* word) {
   return kChipNoneChosen;
 }
 
-bool OpAccepted(uint16_t op, ChipIndex chip, bool pathPresent) {
+bool CommandOpAccepted(uint16_t op, ChipIndex chip, bool pathPresent) {
   switch (op) {
     case kCommandOpWriteFlash: return pathPresent;
     case kCommandOpWriteEeprom: return pathPresent && chip < kFirstChipWithoutEeprom;
@@ -65,8 +67,6 @@ bool OpAccepted(uint16_t op, ChipIndex chip, bool pathPresent) {
     default: return false;
   }
 }
-
-}  // namespace
 
 int ParseCommandLine(const char* text, CommandLine* out) {
   if (text == nullptr || text[0] == '\0') return kCommandLineEmpty;
@@ -111,13 +111,13 @@ int ParseCommandLine(const char* text, CommandLine* out) {
   std::memcpy(word, start, wordLength);
   word[wordLength] = '\0';
 
-  out->chipIndex = ChipForWord(word);
+  out->chipIndex = ChipForCommandWord(word);
   if (out->chipIndex == kChipNoneChosen) return kCommandLineHelp;
 
   if (NextWord(&cursor, &start) != 2) return kCommandLineHelp;
   out->commandOp = static_cast<uint16_t>((static_cast<unsigned char>(start[0]) << 8) |
                                          static_cast<unsigned char>(start[1]));
-  if (!OpAccepted(out->commandOp, out->chipIndex, pathPresent)) return kCommandLineHelp;
+  if (!CommandOpAccepted(out->commandOp, out->chipIndex, pathPresent)) return kCommandLineHelp;
 
   if (NextWord(&cursor, &start) != 0) return kCommandLineHelp;
 

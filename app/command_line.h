@@ -42,5 +42,12 @@ int ParseCommandLine(const char* text, CommandLine* out);
 // as unsigned, so UTF-8 lead and trail bytes are never taken for blanks.
 const char* SkipProgramName(const char* fullCommandLine);
 
+// The grammar's pieces, for the command-line tool, which gets its words
+// separately and has no line-length limit. The chip for a word already in
+// upper case ("MEGA" is kChipAuto), or kChipNoneChosen when no name matches.
+ChipIndex ChipForCommandWord(const char* upperWord);
+// Whether `op` (WF, WE or RM) goes with the chip and with a path or none.
+bool CommandOpAccepted(uint16_t op, ChipIndex chip, bool pathPresent);
+
 // The command help: twenty lines joined by '\n', no newline at the end, UTF-8.
 const char* HelpText();
