@@ -29,9 +29,12 @@ configure_and_build() {
   local targets=()
   for arg in ${MCUFEED_BUILD_TARGETS:-}; do targets+=(--target "$arg"); done
   echo "== building $tree"
+  # The build's own status decides, not the filter's (grep fails when it
+  # prints nothing; `|| true` would also hide a failed build).
+  local status=0
   cmake --build "$dir" -j "$jobs" "${targets[@]}" -- --no-print-directory |
-    grep -vE '^\[ *[0-9]+%\]|^Scanning|^Consolidate' || true
-  test "${PIPESTATUS[0]}" -eq 0
+    grep -vE '^\[ *[0-9]+%\]|^Scanning|^Consolidate' || status=${PIPESTATUS[0]}
+  return "$status"
 }
 
 trees=("$@")

@@ -6,6 +6,7 @@
 #include "app/app_state.h"
 #include "app/cli/crc32.h"
 #include "app/download_job.h"
+#include "app/main_window_logic.h"
 #include "app/program_file.h"
 #include "app/program_image.h"
 #include "app/settings.h"
@@ -21,8 +22,6 @@
 
 namespace {
 
-constexpr const char* kTextNoBridge = "与KQ560设备失去连接";
-constexpr const char* kTextBridgeOpened = "成功打开KQ560设备";
 constexpr const char* kTextReadingConfig = "正在读取配置...";
 constexpr const char* kTextWritingConfig = "正在写入配置...";
 constexpr const char* kTextReadingMemory = "正在读取%s的%s...";
@@ -366,7 +365,7 @@ void RunChipOperation(const CliOptions& o, CliView& view, RunReport& r) {
                                                                                                      : nullptr;
   const bool opened = o.slot >= 0 ? OpenBridge(uint32_t(o.slot), &app.bridge) : OpenFirstBridge(&app.bridge);
   if (!opened) {
-    view.ShowStatus(kTextNoBridge);
+    view.ShowStatus(kTextBridgeLost);
     Fail(r, kCliExitNoBridge, "opening the bridge");
     return;
   }
@@ -403,7 +402,7 @@ void RunList(CliView& view, RunReport& r) {
     view.ShowLine(ListingText(entry));
   }
   if (r.bridges.empty()) {
-    view.ShowStatus(kTextNoBridge);
+    view.ShowStatus(kTextBridgeLost);
     Fail(r, kCliExitNoBridge, "finding a bridge");
   }
 }

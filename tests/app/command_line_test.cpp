@@ -143,29 +143,4 @@ TEST(SkipProgramName, SkipsTheNameAndTheBlanksAfterIt) {
   EXPECT_STREQ("", SkipProgramName(nullptr));
 }
 
-TEST(HelpText, TwentyExactLinesWithoutTrailingNewline) {
-  EXPECT_STREQ(
-      "1.显示帮助\n"
-      "MCUFEED /? \n"
-      "\n"
-      "2.下载文件\n"
-      "MCUFEED %1 %2 %3\n"
-      "参数1: 参考下面复位的参数1\n"
-      "参数2: WF 对FLASH编程 WE 对EEPROM编程\n"
-      "参数3: 下载文件路径\n"
-      "例: MCUFEED MEGA8  WF \"D:\\down\\down.hex\"\n"
-      "以上实现把down.hex下载到MEGA8的FLASH\n"
-      "\n"
-      "3.复位\n"
-      "MCUFEED %1 %2\n"
-      "参数1:可能取值如下:\n"
-      "MEGA , MEGA8, MEGA16, MEGA32, MEGA64, MEGA128, MEGA8515,\n"
-      "MEGA8535, MEGA48 MEGA88,MEGA168, AT89S51,AT89S52\n"
-      "其 MEGA 为自动识别所支持的MEGA系列MCU\n"
-      "参数2: RM\n"
-      "例: MCUFEED AT89S51 RM\n"
-      "以上实现对AT89S51的复位",
-      HelpText());
-}
-
 }  // namespace

@@ -147,7 +147,7 @@ TEST_F(AvrConfig, FusesGoFirstAndLockLastThenTheWrittenBytesAreReadBack) {
   ASSERT_TRUE(KQ560SimStartTrace(0, 16));
   EXPECT_EQ(WriteAvrConfigValues(0, 9, {0x00, 0x00, 0x00, 0x12}, kAll & ~kLow).status, ConfigWriteStatus::Ok);
   std::vector<std::vector<uint8_t>> sent;
-  for (const KQ560SimInstruction& i : Trace()) sent.push_back({i.bytes[0], i.bytes[1], i.bytes[3]});
+  for (const auto& i : Trace()) sent.push_back({i[0], i[1], i[3]});
   EXPECT_EQ(sent, (std::vector<std::vector<uint8_t>>{{0xAC, 0xA4, 0xF8}, {0xAC, 0xA8, 0x20}, {0xAC, 0xE0, 0xC0},
                                                       {0x58, 0x00, 0x00}, {0x50, 0x08, 0x00}, {0x58, 0x08, 0x00}}));
 }
