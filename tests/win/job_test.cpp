@@ -153,7 +153,7 @@ TEST_F(JobTest, CloseDuringTheJobAsksThenStopsItBeforeTheBridgeCloses) {
   EXPECT_TRUE(g_hooks.boxes[0].yesNo && g_hooks.boxes[0].icon == BoxIcon::Question && !Ended());
 
   g_hooks.questionAnswer = IDYES;
-  g_hooks.onBox = [](const BoxRecord&) { SetTimer(nullptr, 0, 30, CloseAgain); };
+  SetTimer(nullptr, 0, 30, CloseAgain);  // fires while the request waits
   SendMessageW(main_, WM_CLOSE, 0, 0);
   EXPECT_EQ(g_hooks.boxes.size(), 2u);  // the second request, while waiting, asked nothing
   EXPECT_TRUE(Ended() && !JobRunning());
