@@ -100,7 +100,6 @@ TEST_F(ConfigDialogTest, MegaAutoOpensTheFuseDialogOfTheRecognisedChipAlreadyRea
     EXPECT_EQ(Row(dialog, kLockRow), 0xF3);
     EXPECT_EQ(Row(dialog, kHighRow), 0xC9);
     EXPECT_EQ(Row(dialog, kLowRow), 0x2E);
-    EXPECT_EQ(ItemText(dialog, 1023), "WDTON  ");  // the template's, spaces and all
     // No extended byte: bit numbers on disabled boxes.
     EXPECT_EQ(ItemText(dialog, 1030) + ItemText(dialog, 1039) + ItemText(dialog, 1040), "210");
     EXPECT_FALSE(ItemEnabled(dialog, 1030) || ItemEnabled(dialog, 1039) || ItemEnabled(dialog, 1040));

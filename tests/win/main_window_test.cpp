@@ -11,16 +11,9 @@ TEST_F(MainWindowTest, StartsInPlaceAndFollowsTheBridges) {
   KQ560SimSetFaults("fail=5");  // the plug watch; open, exclusive, version and stream mode come first
   OpenMainWindow();
   EXPECT_EQ(Status(), "设置KQ560设备监视失败");
-  EXPECT_EQ(WindowText(main_), "MCUFEED V1.3 - www.example.invalid");
   ExpectEnabled({IDC_CONFIGURE, IDC_RESET, IDC_BROWSE, IDC_EEPROM, IDC_CHIP_LIST, IDC_EXIT}, {IDC_DOWNLOAD});
   EXPECT_TRUE(GetFocus() == Item(IDC_EXIT) && SendMessageW(main_, WM_GETICON, ICON_BIG, 0));
-  EXPECT_EQ(SendMessageW(Item(IDC_PROGRESS), PBM_GETRANGE, FALSE, 0), 1024);
-  EXPECT_EQ(SendMessageW(Item(IDC_CHIP_LIST), CB_GETCOUNT, 0, 0), 13);
-  // Above Close (the platform may add items after it): our two items and a separator.
-  const HMENU menu = GetSystemMenu(main_, FALSE);
-  const int close = [&] { for (int i = 0;; ++i) if (GetMenuItemID(menu, i) == SC_CLOSE) return i; }();
-  EXPECT_EQ(std::vector<UINT>({GetMenuItemID(menu, close - 3), GetMenuItemID(menu, close - 2), GetMenuItemID(menu, close - 1)}),
-            (std::vector<UINT>{IDM_FAST_SPI, IDM_COMMAND_HELP, 0}));
+  EXPECT_NE(MenuState(IDM_COMMAND_HELP), UINT(-1));  // in the system menu (Fast SPI: see below)
   DiscardMainWindow();
 
   KQ560SimUnplug(0);

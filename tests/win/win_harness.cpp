@@ -79,7 +79,6 @@ void OnActivate(HWND window) {
                      IconOf(window), {}};
     GetWindowRect(window, &box.rect);
     g_hooks.boxes.push_back(box);
-    if (g_hooks.onBox) g_hooks.onBox(box);
     const int answer = yesNo ? g_hooks.questionAnswer : IDOK;  // posted: the box is still being set up
     PostMessageW(window, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(window, answer)));
   } else if (g_app.mainWindow && (window != g_app.mainWindow || g_hooks.scriptMainWindow) &&

@@ -83,8 +83,7 @@ inline std::vector<uint8_t> TargetMemory(uint32_t memory, uint32_t length, uint3
 // What the hooks saw and do; fresh for every test.
 struct Hooks {
   std::vector<BoxRecord> boxes;  // every message box, answered with OK,
-  int questionAnswer = IDYES;    // or this for a Yes/No question,
-  std::function<void(const BoxRecord&)> onBox;  // after this ran
+  int questionAnswer = IDYES;    // or this for a Yes/No question
   // Runs once for each dialog that shows while the main window exists
   // (configuration and file dialogs; the main window itself too if
   // `scriptMainWindow`, for a modal run), from the dialog's own message
