@@ -3,4 +3,8 @@
 # wine64 in the project's headless prefix.
 source "$(dirname "$0")/../scripts/wine-env.sh"
 mcufeed_wine_prefix null || exit 1
+# A lingering server, started detached from our pipes: without one every
+# program starts its own server and helpers, which hold the test's output pipe
+# open for seconds after the program ends (a script test runs a hundred).
+mcufeed_wine_server
 exec "$WINE" "$@"
