@@ -232,6 +232,17 @@ void WriteAt89Configuration(AppState& app, const CliOptions& o, CliView& view, R
   view.ShowStatus(kTextTransferFailed);
 }
 
+// The file as a job reads and decodes it; a failure is shown and reported.
+bool LoadFile(const std::string& path, JobView* progress, CliView& view, RunReport& r, ProgramImage* image) {
+  const ImageLoadStatus status = LoadProgramImage(path.c_str(), progress, image);
+  const char* failure = ImageLoadFailureText(status);
+  if (!failure) return true;
+  view.ShowStatus(failure);
+  if (status == ImageLoadStatus::HexFailed) Fail(r, kCliExitHex, "HEX decoding");
+  else Fail(r, kCliExitFile, "reading the file");
+  return false;
+}
+
 // Before reading or comparing memory: a read-protected chip reads back
 // something that is not its content, so nothing is read from it.
 bool CheckReadable(AppState& app, CliView& view, RunReport& r) {
@@ -300,13 +311,7 @@ void VerifyMemory(AppState& app, const CliOptions& o, CliView& view, RunReport& 
   r.done = "verified";
   if (!CheckReadable(app, view, r)) return;
   ProgramImage image;
-  const ImageLoadStatus load = LoadProgramImage(o.path.c_str(), &view, &image);
-  if (const char* failure = ImageLoadFailureText(load)) {
-    view.ShowStatus(failure);
-    if (load == ImageLoadStatus::HexFailed) Fail(r, kCliExitHex, "HEX decoding");
-    else Fail(r, kCliExitFile, "reading the file");
-    return;
-  }
+  if (!LoadFile(o.path, &view, view, r, &image)) return;
   SetBytes(r, image.data, image.length);
   view.ShowStatus(MemoryText(kTextVerifyingMemory, r.chip, eeprom).c_str());
   const ResultCode result = eeprom ? VerifyEeprom(app.engine, view, image.data, image.length)
@@ -409,13 +414,7 @@ void RunList(CliView& view, RunReport& r) {
 
 void RunCheck(const CliOptions& o, CliView& view, RunReport& r) {
   ProgramImage image;
-  const ImageLoadStatus status = LoadProgramImage(o.path.c_str(), nullptr, &image);
-  if (const char* failure = ImageLoadFailureText(status)) {
-    view.ShowStatus(failure);
-    if (status == ImageLoadStatus::HexFailed) Fail(r, kCliExitHex, "HEX decoding");
-    else Fail(r, kCliExitFile, "reading the file");
-    return;
-  }
+  if (!LoadFile(o.path, nullptr, view, r, &image)) return;
   SetBytes(r, image.data, image.length);
   r.hasRange = image.any;
   r.first = image.lowest;
