@@ -27,16 +27,7 @@ echo "== what the chip holds now"
 "$bin/kq560sim" dump "$state" flash "$work/flash.bin"
 
 # The image the HEX file describes, decoded independently of the program.
-python3 - "$hex" "$work/expected.bin" <<'PY'
-import sys
-image = bytearray(b"\xff" * 8192)
-for line in open(sys.argv[1]):
-    line = line.strip()
-    n, addr, kind = int(line[1:3], 16), int(line[3:7], 16), int(line[7:9], 16)
-    if kind == 0:
-        image[addr:addr + n] = bytes.fromhex(line[9:9 + 2 * n])
-open(sys.argv[2], "wb").write(image)
-PY
+python3 "$root/scripts/hex2bin.py" "$hex" "$work/expected.bin"
 if cmp -s "$work/flash.bin" "$work/expected.bin"; then
   echo "flash matches $(basename "$hex") byte for byte (the rest of the 8 KiB reads 0xFF)"
 else

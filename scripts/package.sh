@@ -148,19 +148,10 @@ PY
     [ $rc -eq 0 ] || { echo "package: $name: mcufeed-cli.exe exited $rc" >&2; exit 1; }
     run simulator/kq560sim.exe dump "$(winpath "$work/mega8.sim")" flash "$(winpath "$work/flash.bin")" ||
       { cat "$work/out.txt"; exit 1; }
-    python3 - "$root/examples/$hex" "$work/flash.bin" <<'PY'
-import sys
-image = bytearray(b"\xff" * 8192)
-for line in open(sys.argv[1]):
-    line = line.strip()
-    n, addr, kind = int(line[1:3], 16), int(line[3:7], 16), int(line[7:9], 16)
-    if kind == 0:
-        image[addr:addr + n] = bytes.fromhex(line[9:9 + 2 * n])
-flash = open(sys.argv[2], "rb").read()
-if flash != bytes(image):
-    sys.exit("package: the simulated flash does not hold the image")
-print("    the simulated ATmega8's flash holds %s byte for byte" % sys.argv[1].rsplit("/", 1)[-1])
-PY
+    python3 "$root/scripts/hex2bin.py" "$root/examples/$hex" "$work/expected.bin"
+    cmp -s "$work/flash.bin" "$work/expected.bin" ||
+      { echo "package: the simulated flash does not hold the image" >&2; exit 1; }
+    echo "    the simulated ATmega8's flash holds $hex byte for byte"
   ) || problem "$name: mcufeed-cli.exe did not program the simulated chip"
   rm -rf "$work"
 }
